@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the builds need and is missing (Debian packages), and
+# prepares wine once.  Does nothing where everything is present.
+set -euo pipefail
+
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v g++ >/dev/null || need+=(g++)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+command -v wine >/dev/null || need+=(wine64 wine)
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+# The first wine start creates its prefix; do it once, before tests run in
+# parallel and race to create it.
+if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
+  WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
+fi

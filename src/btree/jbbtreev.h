@@ -1,0 +1,156 @@
+// jbbtreev: the disk-resident B-tree of a journal database.
+//
+// One bTree object binds one database file.  Its work is split by layer:
+//   storage  bt_object.cc  construction, destruction, default callback
+//            bt_open.cc    openBtDb, makeEmpty, closeBtDb, ExitCleanup,
+//                          dbFileSize
+//            bt_cache.cc   index array, node states, the two lists,
+//                          addIndexEntry, dbFree, purgecache, FlushMemNodes
+//            bt_pageio.cc  node buffers, fetchPage, writePage, RealWrite,
+//                          findFit, extendNode, releaseDiskNode,
+//                          RealWriteEx, WriteCtrlRec
+//            bt_ctrlrec.cc dbReadCtrlRec
+//   keys     bt_node.cc    SearchNode, InsertDatum, RemoveDatum
+//            bt_search.cc  Search, walkTree
+//            bt_delete.cc  Delete and its rebalancing
+// The key operations reach nodes only through fetchPage, dbFree, writePage,
+// ExitCleanup, FlushMemNodes and makeEmpty.  The file layout is format.h, the
+// node buffer nodebuf.h.
+//
+// Result codes: 0 success; -1 failure with the cause in dbErrno; 1 key not
+// found (Delete); 102 memory exhausted; 109 missing child in a walk; 164 a
+// node cannot be read in a walk; 165 a node write failed; 942 opening the
+// database failed.  makeEmpty alone returns 1 for success, 0 for failure.
+// dbErrno holds a C runtime errno value or 12 (memory), 13 (short transfer
+// without errno), 22 (invalid subscript, state or node image), 224 (the
+// open recreated a downlevel or corrupt database and succeeded).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "btree/format.h"
+#include "btree/nodebuf.h"
+#include "platform/psstr.h"
+
+// Node states of an index entry.
+enum : int32_t {
+  kStateUnassigned = 0,  // handed out or never used; no record known
+  kStateAvailable = 1,   // describes a free slot; subscript on avlList
+  kStateOnDisk = 2,      // live record at nodePos, not in memory
+  kStateOccupied = 3,    // in memory, unchanged, held by an operation
+  kStateClean = 4,       // in memory, unchanged, released
+  kStateModified = 5,    // in memory, changed, released; write before drop
+  kStateModHold = 6,     // in memory, changed, still held
+};
+
+// Maps a subscript to its record in the file and its buffer in memory.
+// Invariant: node is non-null exactly in states 3 to 6, and then
+// diskLocOf(node) is the entry's own subscript.
+struct indexNode {
+  int64_t nodePos;      // file position of the record, 0 while no slot
+  uint64_t nodeSize;    // length of the node image (a 32-bit value)
+  uint64_t slotLength;  // length of the slot at nodePos, 0 while no slot
+  int32_t state;
+  NodeP node;
+};
+
+// A cell of actList or avlList: singly linked stacks, newest at the head.
+struct listCell {
+  listCell* next;
+  int32_t subscript;
+};
+
+constexpr int kResultMemory = 102;
+constexpr int kResultNullBranch = 109;
+constexpr int kResultWalkRead = 164;
+constexpr int kResultWriteFailed = 165;
+constexpr int kResultOpenFailed = 942;
+constexpr int32_t kErrnoRecreated = 224;
+
+class bTree {
+ public:
+  explicit bTree(uint16_t dataSize);
+  // Slot 0: called by walkTree once per entry, in ascending key order.  key
+  // and data point into memory valid only during the call; a non-zero
+  // result stops the walk and becomes its result.
+  virtual int32_t walkCallback(const wchar16* key, const uint8_t* data);
+  // Slot 1.
+  virtual ~bTree();
+
+  bTree(const bTree&) = delete;
+  bTree& operator=(const bTree&) = delete;
+
+  // --- opening, creating and closing (bt_open.cc) ---
+  int openBtDb(const char* path, bool deleteOnCreate);
+  int makeEmpty();
+  void closeBtDb();
+  void ExitCleanup();
+  uint64_t dbFileSize();
+
+  // --- search and walk (bt_search.cc) ---
+  uint8_t* Search(const wchar16* target);
+  int walkTree();
+
+  // --- deletion (bt_delete.cc) ---
+  int Delete(const wchar16* target);
+
+  // --- the storage layer's interface to the key operations ---
+  // Index array and cache (bt_cache.cc).
+  int32_t addIndexEntry();
+  void dbFree(NodeP p, const char* source, int32_t line);
+  int purgecache();
+  int FlushMemNodes();
+  int addToList(listCell** list, int32_t subscript);
+  void removeFromList(listCell** list, int32_t subscript);
+  void freeList(listCell** list);
+
+  // Page input and output (bt_pageio.cc).
+  NodeP dbCalloc(const char* source, int32_t line);
+  NodeP fetchPage(int32_t subscript);
+  int writePage(NodeP* pp);
+  int RealWrite(indexNode* e);
+  int RealWriteEx(FILE* stream, const void* bytes, size_t length, int64_t position);
+  int32_t findFit(NodeP p);
+  int extendNode(NodeP* pp);
+  int releaseDiskNode(NodeP* pp);
+  int WriteCtrlRec();
+
+  // --- keys in a node (bt_node.cc) ---
+  int SearchNode(const wchar16* target, NodeP p, int* k);
+  int InsertDatum(NodeP* pp, int k, const uint8_t* entry);
+  void RemoveDatum(NodeP* pp, int k);
+
+  // --- deletion steps (bt_delete.cc) ---
+  int RecDelete(const wchar16* target, NodeP* pp);
+  int Remove(NodeP p, int k);
+  int Successor(NodeP* pp, int k);
+  int Restore(NodeP* pp, int k);
+  int MoveRight(NodeP* pp, int k, NodeP* lt, NodeP* rt);
+  int MoveLeft(NodeP* pp, int k, NodeP* lt, NodeP* rt);
+  int Combine(NodeP* pp, int k, NodeP* lt, NodeP* rt);
+
+  // Fields, in this order.
+  NodeP rootP;
+  indexNode* indexArray;
+  listCell* actList;
+  listCell* avlList;
+  int64_t newNDLast;
+  FILE* dbHandle;
+  uint16_t dataSize;
+  uint64_t diskNodeBaseSize;
+  int32_t freeOnRelease;
+  int32_t dbErrno;
+  CtrlRec cr;
+  char* path;
+  uint8_t* resultBuffer;
+
+ private:
+  NodeP Search(const wchar16* target, NodeP node, int* targetPos, int depth);
+  int WalkTree(NodeP p, int depth);
+};
+
+// Reads the 2088-byte control record of the file at path into buffer.
+// Returns 1 when the whole record was read, 0 otherwise.  Opens "rb+", so a
+// file that may not be written fails.  Keeps no state.
+int dbReadCtrlRec(const wchar16* path, uint8_t* buffer);

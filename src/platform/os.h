@@ -1,0 +1,40 @@
+// os: the operating-system services the rest of the system stands on.
+//
+// This header is the one place where the platforms meet: os_win.cc
+// implements it with the Windows kernel and user-interface services and the
+// Microsoft C runtime, os_posix.cc with POSIX and glibc.  Code outside
+// src/platform never tests which platform it is on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/psstr.h"
+
+// Sets the C locale from the user's environment, so that non-ASCII names
+// typed at the console and stored in keys convert correctly.
+void osSetUserLocale();
+
+// Multibyte (current C locale) to UTF-16.  Writes at most maxUnits units,
+// never splitting a surrogate pair, and no terminator.  Returns the units
+// written, or SIZE_MAX when src holds an invalid sequence.
+size_t osMbsToWide16(wchar16* dst, const char* src, size_t maxUnits);
+// UTF-16 to multibyte.  Writes at most maxBytes bytes and no terminator.
+// With substitute set, a character that cannot be represented (or an
+// unpaired surrogate) is written as '?'; otherwise the conversion stops
+// there.  Returns the bytes written.
+size_t osWide16ToMbs(char* dst, const wchar16* src, size_t maxBytes, bool substitute);
+
+// The operating system's wide upper-casing of one code unit (CharUpperW on
+// Windows).
+wchar16 osUpperWide16(wchar16 c);
+// The C runtime's wide upper-casing (towupper) of one code unit.
+wchar16 osTowupper16(wchar16 c);
+
+// Wall-clock milliseconds from an arbitrary origin.  The Windows C
+// runtime's clock() is wall time in milliseconds; on Linux clock() is
+// processor time, so a monotonic clock stands in for it.
+int32_t osClockMs();
+
+// Size of a file by path (64-bit); false when its status cannot be read.
+bool osFileSize(const char* path, uint64_t* size);

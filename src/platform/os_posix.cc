@@ -1,0 +1,94 @@
+// The operating-system services on Linux (POSIX and glibc).  wchar_t is a
+// 32-bit code point here, so conversions go through it one character at a
+// time and surrogate pairs are made and taken apart in this file.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+#include <cwctype>
+
+#include "platform/os.h"
+
+void osSetUserLocale() {
+  if (std::setlocale(LC_ALL, "") == nullptr) std::setlocale(LC_ALL, "C.UTF-8");
+}
+
+size_t osMbsToWide16(wchar16* dst, const char* src, size_t maxUnits) {
+  std::mbstate_t state{};
+  size_t units = 0;
+  size_t remaining = std::strlen(src);
+  while (remaining > 0 && units < maxUnits) {
+    wchar_t wc = 0;
+    size_t used = std::mbrtowc(&wc, src, remaining, &state);
+    if (used == size_t(-1) || used == size_t(-2)) return SIZE_MAX;
+    if (used == 0) break;
+    auto cp = static_cast<uint32_t>(wc);
+    if (cp > 0x10FFFF) return SIZE_MAX;
+    if (cp >= 0x10000) {
+      if (units + 2 > maxUnits) break;  // never split a pair
+      cp -= 0x10000;
+      dst[units++] = wchar16(0xD800 + (cp >> 10));
+      dst[units++] = wchar16(0xDC00 + (cp & 0x3FF));
+    } else {
+      dst[units++] = wchar16(cp);
+    }
+    src += used;
+    remaining -= used;
+  }
+  return units;
+}
+
+size_t osWide16ToMbs(char* dst, const wchar16* src, size_t maxBytes, bool substitute) {
+  std::mbstate_t state{};
+  size_t bytes = 0;
+  while (*src != 0) {
+    uint32_t cp = *src;
+    size_t units = 1;
+    bool valid = true;
+    if (cp >= 0xD800 && cp <= 0xDBFF && src[1] >= 0xDC00 && src[1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (uint32_t(src[1]) - 0xDC00);
+      units = 2;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      valid = false;  // unpaired surrogate
+    }
+    char piece[MB_LEN_MAX];
+    size_t n = valid ? std::wcrtomb(piece, wchar_t(cp), &state) : size_t(-1);
+    if (n == size_t(-1)) {
+      if (!substitute) break;
+      state = std::mbstate_t{};
+      piece[0] = '?';
+      n = 1;
+    }
+    if (bytes + n > maxBytes) break;
+    std::memcpy(dst + bytes, piece, n);
+    bytes += n;
+    src += units;
+  }
+  return bytes;
+}
+
+wchar16 osUpperWide16(wchar16 c) {
+  if (c >= 0xD800 && c <= 0xDFFF) return c;
+  return wchar16(std::towupper(wint_t(c)));
+}
+
+wchar16 osTowupper16(wchar16 c) { return osUpperWide16(c); }
+
+int32_t osClockMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  int64_t ms = int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return int32_t(uint32_t(uint64_t(ms)));
+}
+
+bool osFileSize(const char* path, uint64_t* size) {
+  struct stat st{};
+  if (stat(path, &st) != 0) return false;
+  *size = uint64_t(st.st_size);
+  return true;
+}

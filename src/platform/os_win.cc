@@ -1,0 +1,75 @@
+// The operating-system services on Windows: the Microsoft C runtime, where
+// wchar_t is a 16-bit unit and so the same as a key's code unit, the
+// kernel, and the user-interface library's upper-casing.
+#include <windows.h>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <clocale>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+#include <cwctype>
+
+#include "platform/os.h"
+
+static_assert(sizeof(wchar_t) == sizeof(wchar16), "wchar_t is one UTF-16 unit on Windows");
+
+void osSetUserLocale() { std::setlocale(LC_ALL, ""); }
+
+size_t osMbsToWide16(wchar16* dst, const char* src, size_t maxUnits) {
+  std::mbstate_t state{};
+  size_t units = 0;
+  size_t remaining = std::strlen(src);
+  while (remaining > 0 && units < maxUnits) {
+    wchar_t wc[2] = {0, 0};
+    size_t used = std::mbrtowc(wc, src, remaining, &state);
+    if (used == size_t(-1) || used == size_t(-2)) return SIZE_MAX;
+    if (used == 0) break;
+    dst[units++] = wchar16(wc[0]);
+    src += used;
+    remaining -= used;
+  }
+  return units;
+}
+
+size_t osWide16ToMbs(char* dst, const wchar16* src, size_t maxBytes, bool substitute) {
+  size_t bytes = 0;
+  while (*src != 0) {
+    size_t units = 1;
+    if (src[0] >= 0xD800 && src[0] <= 0xDBFF && src[1] >= 0xDC00 && src[1] <= 0xDFFF) units = 2;
+    wchar_t one[3] = {wchar_t(src[0]), units == 2 ? wchar_t(src[1]) : L'\0', L'\0'};
+    char piece[2 * MB_LEN_MAX + 1];
+    size_t n = std::wcstombs(piece, one, sizeof piece - 1);
+    if (n == size_t(-1) || n == 0) {
+      if (!substitute) break;
+      piece[0] = '?';
+      n = 1;
+    }
+    if (bytes + n > maxBytes) break;
+    std::memcpy(dst + bytes, piece, n);
+    bytes += n;
+    src += units;
+  }
+  return bytes;
+}
+
+wchar16 osUpperWide16(wchar16 c) {
+  // CharUpperW takes a single character in the low word of its argument.
+  LPWSTR r = CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)));
+  return wchar16(reinterpret_cast<ULONG_PTR>(r) & 0xFFFF);
+}
+
+wchar16 osTowupper16(wchar16 c) { return wchar16(std::towupper(wint_t(c))); }
+
+int32_t osClockMs() { return int32_t(std::clock()); }
+
+bool osFileSize(const char* path, uint64_t* size) {
+  struct _stat64 st {};
+  if (_stat64(path, &st) != 0) return false;
+  *size = uint64_t(st.st_size);
+  return true;
+}

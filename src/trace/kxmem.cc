@@ -1,0 +1,143 @@
+// The debug memory allocator; the block layout is stated in kxmem.h.
+#include "trace/kxmem.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "trace/trace.h"
+
+namespace {
+constexpr char kSourceName[] = "kxmem";
+constexpr size_t kHeaderSize = 16;
+constexpr size_t kLengthOffset = 8;
+
+int64_t failAfter = 0;
+int64_t failCount = 0;
+
+// The test hook: true when this request is to fail.
+bool injectedFailure() {
+  if (failCount <= 0) return false;
+  if (failAfter > 0) {
+    --failAfter;
+    return false;
+  }
+  --failCount;
+  return true;
+}
+
+uint32_t loadU32(const void* p) {
+  uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+void storeU32(void* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
+uint64_t loadU64(const void* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+void storeU64(void* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+// Writes header and trailer around a runtime block; returns the caller's area.
+void* frame(void* raw, uint64_t size) {
+  auto* bytes = static_cast<unsigned char*>(raw);
+  storeU32(bytes, BLOCK_GUARD);
+  storeU64(bytes + kLengthOffset, size + kBlockOverhead);
+  storeU32(bytes + kHeaderSize + size, BLOCK_GUARD);
+  return bytes + kHeaderSize;
+}
+
+// Sizes print as 32-bit values, as the allocator's lines always have.
+long asPrinted(uint64_t v) { return long(int32_t(uint32_t(v))); }
+
+void callFailHandlers(uint64_t size) {
+  if (allocFailHandler != nullptr && size != 0 && allocFailHandler() == 2 && allocFailFatal != nullptr)
+    allocFailFatal();
+}
+}  // namespace
+
+int (*allocFailHandler)() = nullptr;
+void (*allocFailFatal)() = nullptr;
+
+void kxTestSetFailure(int64_t after, int64_t count) {
+  failAfter = after;
+  failCount = count;
+}
+
+void* kxMalloc(uint64_t size, const char* source, int32_t line) {
+  void* raw = injectedFailure() || size > SIZE_MAX - kBlockOverhead ? nullptr : std::malloc(size + kBlockOverhead);
+  if (raw == nullptr) {
+    if (trClass.MEMORY)
+      trPrintf(kSourceName, __LINE__, "Alloc failed: Size %ld File %s Line %d\n", asPrinted(size), source, line);
+    callFailHandlers(size);
+    return nullptr;
+  }
+  void* p = frame(raw, size);
+  if (trClass.MEMORY)
+    trPrintf(kSourceName, __LINE__, "KXMEM(+) Addr %p Size %ld File %s Line %d\n", p, asPrinted(size), source, line);
+  return p;
+}
+
+void* kxCalloc(int32_t count, uint64_t size, const char* source, int32_t line) {
+  bool representable = count >= 0 && (size == 0 || uint64_t(count) <= (SIZE_MAX - kBlockOverhead) / size);
+  uint64_t total = representable ? uint64_t(count) * size : 0;
+  void* raw = injectedFailure() || !representable ? nullptr : std::calloc(1, total + kBlockOverhead);
+  if (raw == nullptr) {
+    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY, "calloc() failed: Size %ld File %s Line %d\n",
+                   asPrinted(size), source, line);
+    callFailHandlers(size);
+    return nullptr;
+  }
+  void* p = static_cast<unsigned char*>(raw) + kHeaderSize;
+  if (trClass.MEMORY)
+    trPrintf(kSourceName, __LINE__, "KXMEM(c+) Addr %p Size %ld Count %ld File %s Line %d\n", p, asPrinted(size),
+             long(count), source, line);
+  return frame(raw, total);
+}
+
+int kxCheckBlock(void* p, const char* source, int32_t line) {
+  if (p == nullptr) return 0;
+  auto* area = static_cast<unsigned char*>(p);
+  if (loadU32(area - kHeaderSize) != BLOCK_GUARD) {
+    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY,
+                   "Block header invalid, possible memory overwrite. Addr %p, File %s, Line %d\n", p, source, line);
+    return -1;
+  }
+  uint64_t total = loadU64(area - kHeaderSize + kLengthOffset);
+  if (loadU32(area + total - kBlockOverhead) != BLOCK_GUARD) {
+    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY,
+                   "Block trailer invalid, possible memory overwrite. Addr %p, File %s, Line %d\n", p, source, line);
+    return -1;
+  }
+  return 0;
+}
+
+void* kxReAlloc(void* p, uint64_t newSize, const char* source, int32_t line) {
+  if (kxCheckBlock(p, source, line) != 0) return nullptr;
+  void* oldRaw = p == nullptr ? nullptr : static_cast<unsigned char*>(p) - kHeaderSize;
+  void* raw = injectedFailure() || newSize > SIZE_MAX - kBlockOverhead
+                  ? nullptr
+                  : std::realloc(oldRaw, newSize + kBlockOverhead);
+  if (raw == nullptr) {
+    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY, "Realloc failed: Old addr %p New Size %ld File %s Line %d\n",
+                   p, asPrinted(newSize), source, line);
+    callFailHandlers(newSize);
+    return nullptr;
+  }
+  void* np = frame(raw, newSize);
+  if (trClass.MEMORY)
+    trPrintf(kSourceName, __LINE__, "KXMEM(r+) naddr %p oaddr %p nsize %ld File %s Line %d\n", np, p,
+             asPrinted(newSize), source, line);
+  return np;
+}
+
+void kxFree(void* p, const char* source, int32_t line) {
+  if (p == nullptr) {
+    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY, "Attempt to free NULL pointer. File %s Line %d\n", source,
+                   line);
+    return;
+  }
+  if (kxCheckBlock(p, source, line) != 0) return;
+  std::free(static_cast<unsigned char*>(p) - kHeaderSize);
+  if (trClass.MEMORY) trPrintf(kSourceName, __LINE__, "KXMEM(-) Addr %p File %s Line %d\n", p, source, line);
+}

@@ -1,0 +1,76 @@
+// The error statements: a failure's text goes to the error log whatever the
+// trace state, and to the trace when it is active.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "messages/logutils.h"
+#include "trace/kxmem.h"
+#include "trace/trace.h"
+
+namespace {
+constexpr char kSourceName[] = "traceplus";
+
+// Source prefix (when PREFIX is on) and message; returns the text's length.
+int buildWorkingText(char* buf, const char* source, int32_t line, const char* format, va_list args) {
+  std::memset(buf, 0, kTraceLineSize);
+  int prefix = 0;
+  if (trClass.PREFIX) prefix = std::snprintf(buf, kTraceLineSize, "%-20s(%4u): ", source, unsigned(line));
+  if (prefix < 0) prefix = 0;
+  int message = std::vsnprintf(buf + prefix, size_t(kTraceLineSize - prefix), format, args);
+  if (message < 0) message = 0;
+  return prefix + message;
+}
+
+// A byte of 1 selects the line; the bit of value 2 alone does not.
+bool classSelects(unsigned char classFlag) { return trClass.ERROR != 0 || (classFlag & ~2u) != 0; }
+}  // namespace
+
+int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) {
+  int savedErrno = errno;
+  char work[kTraceLineSize];
+  va_list args;
+  va_start(args, format);
+  int count = buildWorkingText(work, source, line, format, args);
+  va_end(args);
+  errorLogWrite(work);
+  int result = 0;
+  if (trIsActive()) {
+    result = count;
+    if (classSelects(classFlag)) trWriteLine(work);
+  }
+  errno = savedErrno;
+  return result;
+}
+
+int trError(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) {
+  int savedErrno = errno;
+  bool logCopy = !trTestFlag.DISABLEDIAGLOGMSGS.set;
+  if (!logCopy && !trIsActive()) return 0;
+  auto* work = static_cast<char*>(KX_MALLOC(kTraceLineSize));
+  if (work == nullptr) {
+    errno = savedErrno;
+    return 102;
+  }
+  va_list args;
+  va_start(args, format);
+  int count = buildWorkingText(work, source, line, format, args);
+  va_end(args);
+  if (logCopy) {
+    auto* logText = static_cast<char*>(KX_MALLOC(kTraceLineSize));
+    if (logText != nullptr) {
+      std::memset(logText, 0, kTraceLineSize);
+      std::strncat(logText, work, kTraceLineSize - 1);
+      errorLogWrite(logText);
+      KX_FREE(logText);
+    }
+  }
+  int result = 0;
+  if (trIsActive()) {
+    result = count;
+    if (classSelects(classFlag)) trWriteLine(work);
+  }
+  KX_FREE(work);
+  errno = savedErrno;
+  return result;
+}
