@@ -94,6 +94,11 @@ class bTree {
 
   // --- deletion (bt_delete.cc) ---
   int Delete(const wchar16* target);
+  // Writes every changed node and the control record, then takes the root
+  // back into memory (as a walk does at its start), so that a completed
+  // change is on disk before the program waits for its next request.
+  // Returns 0, or the failing write's or fetch's result code.
+  int syncToDisk();
 
   // --- the storage layer's interface to the key operations ---
   // Index array and cache (bt_cache.cc).
