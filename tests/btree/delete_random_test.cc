@@ -69,10 +69,17 @@ class RandomDeleteTest : public TreeTest {
   }
 };
 
+// The sanitizer build checks a smaller database after every step.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kEveryStepKeys = 1200;
+#else
+constexpr size_t kEveryStepKeys = 3000;
+#endif
+
 TEST_F(RandomDeleteTest, EveryKeyInRandomOrderDownToEmpty) {
   uint64_t seed = baseSeed();
   std::printf("seed %llu\n", static_cast<unsigned long long>(seed));
-  buildRandom(3000, seed, false);
+  buildRandom(kEveryStepKeys, seed, false);
   openTree();
   jbbbuilder::Rng rng(seed);
   std::vector<Key> order = shuffledModelKeys(rng);
