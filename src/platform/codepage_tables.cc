@@ -110,4 +110,29 @@ const SingleBytePage* findSingleBytePage(int number) {
   return nullptr;
 }
 
-char bestFitByte(const SingleBytePage& page, uint16_t unit) { return 0; }
+namespace {
+struct BestFit {
+  uint16_t unit;
+  char byte;
+};
+
+// The look-alikes in 1252 of the characters of the PC pages that 1252
+// lacks: box drawings become '-', '+' or the broken bar, blocks the broken
+// bar, '_' or the macron, the dotless i an 'i', the double low line '='.
+const BestFit kBestFit1252[] = {
+    {0x0131, 'i'},    {0x2017, '='},    {0x2500, '-'},    {0x2502, '\xA6'}, {0x250C, '+'},
+    {0x2510, '+'},    {0x2514, '+'},    {0x2518, '+'},    {0x251C, '+'},     {0x2524, '\xA6'},
+    {0x252C, '-'},    {0x2534, '-'},    {0x253C, '+'},    {0x2550, '-'},     {0x2551, '\xA6'},
+    {0x2554, '+'},    {0x2557, '+'},    {0x255A, '+'},    {0x255D, '+'},     {0x2560, '\xA6'},
+    {0x2563, '\xA6'}, {0x2566, '-'},    {0x2569, '-'},    {0x256C, '+'},     {0x2580, '\xAF'},
+    {0x2584, '_'},    {0x2588, '\xA6'}, {0x2591, '\xA6'}, {0x2592, '\xA6'},  {0x2593, '\xA6'},
+    {0x25A0, '\xA6'},
+};
+}  // namespace
+
+char bestFitByte(const SingleBytePage& page, uint16_t unit) {
+  if (page.number != 1252) return 0;
+  for (const BestFit& fit : kBestFit1252)
+    if (fit.unit == unit) return fit.byte;
+  return 0;
+}

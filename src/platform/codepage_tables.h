@@ -16,7 +16,7 @@ struct SingleBytePage {
 // The table of a supported page (437, 850, 1252, 28591), or null.
 const SingleBytePage* findSingleBytePage(int number);
 
-// The byte a page gives a character it lacks, where a close look-alike
-// exists (accents dropped, lines of box drawings made of '-', '|' and '+');
-// 0 when there is none.
+// The byte that stands in a page for a character it lacks, where the page
+// has a close look-alike (so far for 1252: the box drawings and blocks of
+// the PC pages); 0 when there is none.
 char bestFitByte(const SingleBytePage& page, uint16_t unit);

@@ -60,8 +60,9 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily);
 
 // Code-page conversions.  osCodePageToWide converts len bytes of src into
 // at most cap units of dst; osWideToCodePage converts n units into at most
-// cap bytes of dst, characters the page lacks becoming the page's default
-// character.  Both write no terminator and return the count written, or
-// SIZE_MAX when the page is not supported or the conversion fails.
+// cap bytes of dst (cut by whole characters), a character the page lacks
+// becoming its look-alike in the page or the page's default character.
+// Both write no terminator and return the count written, or SIZE_MAX when
+// the page is not supported or the conversion fails.
 size_t osCodePageToWide(int page, const char* src, size_t len, wchar16* dst, size_t cap);
 size_t osWideToCodePage(int page, const wchar16* src, size_t n, char* dst, size_t cap);
