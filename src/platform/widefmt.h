@@ -26,9 +26,13 @@
 // is exhausted.
 wchar16* fixWideFormat(uint32_t mask, const wchar16* format);
 
-// Formats into dst, which holds capacity units, terminator included.  With a
-// set mask bit the conversion takes a wide argument on every host; the mask
-// is inverted first on the NT family, where a plain "%s" is already wide.
+// Formats into dst, which holds capacity units, terminator included.  The
+// mask decides, on every host, how the "%s" and "%c" of the format read their
+// arguments: wide for a set bit, narrow for a clear one.  (The mask is
+// inverted first on the NT family, where a plain "%s" is already wide, and
+// the "h" then marks the narrow ones.)  Formats meant for this use plain
+// "%s" and "%c": a conversion that gets a modifier inserted reads by that
+// one, whatever modifier it had.
 // Returns the units written without the terminator; -1 when the output did
 // not fit (dst then holds what fitted, terminated) or a narrow argument could
 // not be converted; 0, with nothing written, when the format cannot be

@@ -102,13 +102,19 @@ TEST(PortableVswprintf, MarkedStringsAreWideOnEveryHost) {
   EXPECT_EQ(format(~0u, u"\u4e2d%s", u"\u6587").text, u"\u4e2d\u6587");
 }
 
-TEST(PortableVswprintf, UnmarkedStringsFollowTheHost) {
-  // A plain %s is wide on the NT family and narrow elsewhere; the mask marks
-  // the wide ones, so with mask 0 the argument must match the host.
-  Formatted f = isNtFamily() ? format(0, u"<%s>", u"plain") : format(0, u"<%s>", "plain");
+TEST(PortableVswprintf, UnmarkedStringsAreNarrowOnEveryHost) {
+  EXPECT_EQ(format(0, u"<%s|%c>", "plain", 'c').text, u"<plain|c>");
+  EXPECT_EQ(format(2, u"%s%s|%d", "n", u"w", 5).text, u"nw|5");
+}
+
+TEST(PortableVswprintf, WithoutARewriteTheHostDecides) {
+  // The mask that leaves the format as it is on this host: a plain %s is then
+  // read as this host's wide formatter reads it, wide exactly on the NT family.
+  const uint32_t asIs = isNtFamily() ? ~0u : 0u;
+  Formatted f = isNtFamily() ? format(asIs, u"<%s>", u"plain") : format(asIs, u"<%s>", "plain");
   EXPECT_EQ(f.text, u"<plain>");
-  EXPECT_EQ(format(0, u"%hs|%ls|%hc|%lc", "narrow", u"wide", 'n', u'w').text, u"narrow|wide|n|w");
-  EXPECT_EQ(format(2, u"%d%s", 1, u"x").text, u"1x");
+  EXPECT_EQ(format(asIs, u"%hs|%ls|%hc|%lc|%ws", "narrow", u"wide", 'n', u'w', u"w2").text,
+            u"narrow|wide|n|w|w2");
 }
 
 TEST(PortableVswprintf, NumbersAsTheRuntimeFormatsThem) {
