@@ -29,6 +29,7 @@ size_t insertionRoom(const wchar16* format) {
 }  // namespace
 
 wchar16* fixWideFormat(uint32_t mask, const wchar16* format) {
+  if (format == nullptr) return nullptr;
   const size_t len = wideLen(format);
   auto* result = static_cast<wchar16*>(KX_MALLOC((len + insertionRoom(format) + 1) * sizeof(wchar16)));
   if (result == nullptr) return nullptr;
@@ -63,7 +64,7 @@ wchar16* fixWideFormat(uint32_t mask, const wchar16* format) {
 int portableVswprintf(uint32_t mask, wchar16* dst, size_t capacity, const wchar16* format, va_list args) {
   const bool nt = isNtFamily() != 0;
   if (nt) mask = ~mask;
-  if (mask == 0) return formatWide(dst, capacity, format, args, nt);
+  if (mask == 0 || format == nullptr) return formatWide(dst, capacity, format, args, nt);
   wchar16* fixed = fixWideFormat(mask, format);
   if (fixed == nullptr) return 0;
   int n = formatWide(dst, capacity, fixed, args, nt);

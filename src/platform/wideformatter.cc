@@ -349,6 +349,10 @@ bool putConversion(WideSink& sink, const Spec& s, va_list& args, bool plainIsWid
 
 int formatWide(wchar16* dst, size_t capacity, const wchar16* format, va_list args, bool plainIsWide) {
   WideSink sink(dst, capacity);
+  if (format == nullptr) {
+    sink.fail();
+    return sink.finish();
+  }
   va_list ap;
   va_copy(ap, args);
   const wchar16* p = format;

@@ -11,5 +11,6 @@
 // describes; plainIsWide says how a "%s" or "%c" without length modifier is
 // read.  "%n" takes its pointer and stores nothing.  Returns the units
 // written, or -1 when the output did not fit or a narrow argument could not
-// be converted (dst holds what fitted, terminated, when capacity > 0).
+// be converted, or for a null format (dst holds what fitted, terminated,
+// when capacity > 0).
 int formatWide(wchar16* dst, size_t capacity, const wchar16* format, va_list args, bool plainIsWide);

@@ -139,6 +139,10 @@ TEST(PortableVswprintf, OddFormats) {
   EXPECT_EQ(format(0, u"%d%n|%d", 1, &count, 2).text, u"1|2") << "%n stores nothing";
   EXPECT_EQ(count, -1);
   EXPECT_EQ(format(~0u, u"").count, 0);
+  Formatted none = format(~0u, nullptr);
+  EXPECT_EQ(none.count, -1);
+  EXPECT_EQ(none.text, u"");
+  EXPECT_EQ(fixWideFormat(~0u, nullptr), nullptr);
 }
 
 TEST(PortableVswprintf, OutputThatDoesNotFit) {
