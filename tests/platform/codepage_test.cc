@@ -25,7 +25,7 @@ class CodePage : public ::testing::Test {
 };
 
 TEST_F(CodePage, OemTextBecomesAnsi) {
-  // "Fehler: Datei \"é\" ist größer" as stored in the PC page.
+  // "größer été £5 ÇçÑñ" as stored in the PC page.
   EXPECT_EQ(converted("gr\x94\xE1\x65r \x82t\x82 \x9C\x35 \x80\x87\xA5\xA4"),
             "gr\xF6\xDF\x65r \xE9t\xE9 \xA3\x35 \xC7\xE7\xD1\xF1");
   EXPECT_EQ(converted("plain ASCII text"), "plain ASCII text");
