@@ -3,6 +3,70 @@
 
 namespace {
 
+// The look-alikes each page gives the characters of the other pages that it
+// lacks, as the Windows conversion does (accents dropped, box drawings made
+// of '-', '+' and the broken bar, and so on), sorted by character.
+const BestFit kBestFit437[] = {
+    {0x00A4, '\x0F'}, {0x00A6, '\xDD'}, {0x00A7, '\x15'}, {0x00A8, '"'}, {0x00A9, 'c'},
+    {0x00AD, '-'}, {0x00AE, 'r'}, {0x00AF, '_'}, {0x00B3, '3'}, {0x00B4, '\x27'},
+    {0x00B6, '\x14'}, {0x00B8, ','}, {0x00B9, '1'}, {0x00BE, '_'}, {0x00C0, 'A'},
+    {0x00C1, 'A'}, {0x00C2, 'A'}, {0x00C3, 'A'}, {0x00C8, 'E'}, {0x00CA, 'E'},
+    {0x00CB, 'E'}, {0x00CC, 'I'}, {0x00CD, 'I'}, {0x00CE, 'I'}, {0x00CF, 'I'},
+    {0x00D0, 'D'}, {0x00D2, 'O'}, {0x00D3, 'O'}, {0x00D4, 'O'}, {0x00D5, 'O'},
+    {0x00D7, 'x'}, {0x00D8, 'O'}, {0x00D9, 'U'}, {0x00DA, 'U'}, {0x00DB, 'U'},
+    {0x00DD, 'Y'}, {0x00DE, '_'}, {0x00E3, 'a'}, {0x00F0, 'd'}, {0x00F5, 'o'},
+    {0x00F8, 'o'}, {0x00FD, 'y'}, {0x00FE, '_'}, {0x0131, 'i'}, {0x0152, 'O'},
+    {0x0153, 'o'}, {0x0160, 'S'}, {0x0161, 's'}, {0x0178, 'Y'}, {0x017D, 'Z'},
+    {0x017E, 'z'}, {0x02C6, '^'}, {0x02DC, '~'}, {0x2013, '-'}, {0x2014, '-'},
+    {0x2017, '_'}, {0x2018, '`'}, {0x2019, '\x27'}, {0x201A, ','}, {0x201C, '"'},
+    {0x201D, '"'}, {0x201E, ','}, {0x2020, '+'}, {0x2021, '\xD8'}, {0x2022, '\x07'},
+    {0x2026, '.'}, {0x2030, '%'}, {0x2039, '<'}, {0x203A, '>'}, {0x2122, 'T'},
+};
+
+const BestFit kBestFit850[] = {
+    {0x0152, 'O'}, {0x0153, 'o'}, {0x0160, 'S'}, {0x0161, 's'}, {0x0178, 'Y'},
+    {0x017D, 'Z'}, {0x017E, 'z'}, {0x02C6, '^'}, {0x02DC, '~'}, {0x0393, 'G'},
+    {0x0398, '\x9D'}, {0x03A3, 'S'}, {0x03A6, 'F'}, {0x03A9, 'O'}, {0x03B1, 'a'},
+    {0x03B4, 'd'}, {0x03B5, 'e'}, {0x03C0, 'p'}, {0x03C3, 's'}, {0x03C4, 't'},
+    {0x03C6, 'f'}, {0x2013, '-'}, {0x2014, '-'}, {0x2018, '\x27'}, {0x2019, '\x27'},
+    {0x201A, '\x27'}, {0x201C, '"'}, {0x201D, '"'}, {0x201E, '"'}, {0x2020, '\xC5'},
+    {0x2021, '\xCE'}, {0x2022, '\x07'}, {0x2026, '.'}, {0x2030, '%'}, {0x2039, '<'},
+    {0x203A, '>'}, {0x207F, 'n'}, {0x20A7, 'P'}, {0x2122, 'T'}, {0x2219, '\x07'},
+    {0x221A, 'V'}, {0x221E, '8'}, {0x2229, 'n'}, {0x2248, '~'}, {0x2261, '='},
+    {0x2264, '='}, {0x2265, '='}, {0x2310, '\xAA'}, {0x2320, '('}, {0x2321, ')'},
+    {0x2552, '\xC9'}, {0x2553, '\xC9'}, {0x2555, '\xBB'}, {0x2556, '\xBB'}, {0x2558, '\xC8'},
+    {0x2559, '\xC8'}, {0x255B, '\xBC'}, {0x255C, '\xBC'}, {0x255E, '\xCC'}, {0x255F, '\xCC'},
+    {0x2561, '\xB9'}, {0x2562, '\xB9'}, {0x2564, '\xCB'}, {0x2565, '\xCB'}, {0x2567, '\xCA'},
+    {0x2568, '\xCA'}, {0x256A, '\xCE'}, {0x256B, '\xCE'}, {0x258C, '\xDB'}, {0x2590, '\xDB'},
+};
+
+const BestFit kBestFit1252[] = {
+    {0x0131, 'i'}, {0x0393, 'G'}, {0x0398, 'T'}, {0x03A3, 'S'}, {0x03A6, 'F'},
+    {0x03A9, 'O'}, {0x03B1, 'a'}, {0x03B4, 'd'}, {0x03B5, 'e'}, {0x03C0, 'p'},
+    {0x03C3, 's'}, {0x03C4, 't'}, {0x03C6, 'f'}, {0x2017, '='}, {0x207F, 'n'},
+    {0x20A7, 'P'}, {0x2219, '\xB7'}, {0x221A, 'v'}, {0x221E, '8'}, {0x2229, 'n'},
+    {0x2248, '\x98'}, {0x2261, '='}, {0x2264, '='}, {0x2265, '='}, {0x2310, '\xAC'},
+    {0x2320, '('}, {0x2321, ')'}, {0x2500, '-'}, {0x2502, '\xA6'}, {0x250C, '+'},
+    {0x2510, '+'}, {0x2514, '+'}, {0x2518, '+'}, {0x251C, '+'}, {0x2524, '\xA6'},
+    {0x252C, '-'}, {0x2534, '-'}, {0x253C, '+'}, {0x2550, '-'}, {0x2551, '\xA6'},
+    {0x2552, '+'}, {0x2553, '+'}, {0x2554, '+'}, {0x2555, '+'}, {0x2556, '+'},
+    {0x2557, '+'}, {0x2558, '+'}, {0x2559, '+'}, {0x255A, '+'}, {0x255B, '+'},
+    {0x255C, '+'}, {0x255D, '+'}, {0x255E, '\xA6'}, {0x255F, '\xA6'}, {0x2560, '\xA6'},
+    {0x2561, '\xA6'}, {0x2562, '\xA6'}, {0x2563, '\xA6'}, {0x2564, '-'}, {0x2565, '-'},
+    {0x2566, '-'}, {0x2567, '-'}, {0x2568, '-'}, {0x2569, '-'}, {0x256A, '+'},
+    {0x256B, '+'}, {0x256C, '+'}, {0x2580, '\xAF'}, {0x2584, '_'}, {0x2588, '\xA6'},
+    {0x258C, '\xA6'}, {0x2590, '\xA6'}, {0x2591, '\xA6'}, {0x2592, '\xA6'}, {0x2593, '\xA6'},
+    {0x25A0, '\xA6'},
+};
+
+const BestFit kBestFit28591[] = {
+    {0x0131, 'i'}, {0x0152, 'O'}, {0x0153, 'o'}, {0x0160, 'S'}, {0x0161, 's'},
+    {0x0178, 'Y'}, {0x017D, 'Z'}, {0x017E, 'z'}, {0x0192, 'f'}, {0x02C6, '^'},
+    {0x02DC, '~'}, {0x2013, '-'}, {0x2014, '-'}, {0x2018, '\x27'}, {0x2019, '\x27'},
+    {0x201A, ','}, {0x201C, '"'}, {0x201D, '"'}, {0x201E, '"'}, {0x2022, '.'},
+    {0x2026, '.'}, {0x2039, '<'}, {0x203A, '>'}, {0x2122, 'T'},
+};
+
 // The original PC page.
 const SingleBytePage kPage437 = {
     437,
@@ -25,6 +89,8 @@ const SingleBytePage kPage437 = {
       0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,  // F8
     },
     '?',
+    kBestFit437,
+    sizeof kBestFit437 / sizeof kBestFit437[0],
 };
 
 // The multilingual PC page, in which the message texts are stored.
@@ -49,6 +115,8 @@ const SingleBytePage kPage850 = {
       0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,  // F8
     },
     '?',
+    kBestFit850,
+    sizeof kBestFit850 / sizeof kBestFit850[0],
 };
 
 // The Western page the texts are shown in; its five unassigned bytes stand
@@ -74,6 +142,8 @@ const SingleBytePage kPage1252 = {
       0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,  // F8
     },
     '?',
+    kBestFit1252,
+    sizeof kBestFit1252 / sizeof kBestFit1252[0],
 };
 
 // Latin-1: every byte is the character of the same value.
@@ -98,6 +168,8 @@ const SingleBytePage kPage28591 = {
       0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,  // F8
     },
     '?',
+    kBestFit28591,
+    sizeof kBestFit28591 / sizeof kBestFit28591[0],
 };
 
 
@@ -110,29 +182,8 @@ const SingleBytePage* findSingleBytePage(int number) {
   return nullptr;
 }
 
-namespace {
-struct BestFit {
-  uint16_t unit;
-  char byte;
-};
-
-// The look-alikes in 1252 of the characters of the PC pages that 1252
-// lacks: box drawings become '-', '+' or the broken bar, blocks the broken
-// bar, '_' or the macron, the dotless i an 'i', the double low line '='.
-const BestFit kBestFit1252[] = {
-    {0x0131, 'i'},    {0x2017, '='},    {0x2500, '-'},    {0x2502, '\xA6'}, {0x250C, '+'},
-    {0x2510, '+'},    {0x2514, '+'},    {0x2518, '+'},    {0x251C, '+'},     {0x2524, '\xA6'},
-    {0x252C, '-'},    {0x2534, '-'},    {0x253C, '+'},    {0x2550, '-'},     {0x2551, '\xA6'},
-    {0x2554, '+'},    {0x2557, '+'},    {0x255A, '+'},    {0x255D, '+'},     {0x2560, '\xA6'},
-    {0x2563, '\xA6'}, {0x2566, '-'},    {0x2569, '-'},    {0x256C, '+'},     {0x2580, '\xAF'},
-    {0x2584, '_'},    {0x2588, '\xA6'}, {0x2591, '\xA6'}, {0x2592, '\xA6'},  {0x2593, '\xA6'},
-    {0x25A0, '\xA6'},
-};
-}  // namespace
-
 char bestFitByte(const SingleBytePage& page, uint16_t unit) {
-  if (page.number != 1252) return 0;
-  for (const BestFit& fit : kBestFit1252)
-    if (fit.unit == unit) return fit.byte;
+  for (int i = 0; i < page.bestFitCount; ++i)
+    if (page.bestFit[i].unit == unit) return page.bestFit[i].byte;
   return 0;
 }

@@ -42,6 +42,40 @@ TEST_F(CodePage, EveryHighByteHasItsCharacter) {
   EXPECT_EQ(out.find('?'), std::string::npos) << "every character has a byte or a look-alike";
 }
 
+// FNV-1a of a converted text: a compact fingerprint of 128 bytes.
+uint32_t fingerprint(const std::string& text) {
+  uint32_t h = 2166136261u;
+  for (char c : text) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 16777619u;
+  }
+  return h;
+}
+
+TEST_F(CodePage, EveryPairOfPagesConvertsAllHighBytesAlike) {
+  // The fingerprints of the Windows conversion of the bytes 0x80 to 0xFF,
+  // look-alikes and default characters included.
+  struct Pair {
+    int source, target;
+    uint32_t expected;
+  };
+  const Pair pairs[] = {
+      {437, 850, 0x0DA377E3u},   {437, 1252, 0xC7299A3Cu},  {437, 28591, 0xA3AA20C9u},
+      {850, 437, 0xB9BE47E6u},   {850, 1252, 0x55DD9C29u},  {850, 28591, 0xE48CEAB4u},
+      {1252, 437, 0x6B633B31u},  {1252, 850, 0x252618F3u},  {1252, 28591, 0xB06333EEu},
+      {28591, 437, 0x2F27A373u}, {28591, 850, 0xD32085B5u}, {28591, 1252, 0xFC4D070Cu},
+  };
+  std::string high;
+  for (int b = 0x80; b <= 0xFF; ++b) high += char(b);
+  for (const Pair& p : pairs) {
+    trTestFlag.OEMNLSREPOS = {1, p.source};
+    trTestFlag.ANSINLSREPOS = {1, p.target};
+    std::string out = converted(high);
+    EXPECT_EQ(out.size(), high.size());
+    EXPECT_EQ(fingerprint(out), p.expected) << p.source << " to " << p.target;
+  }
+}
+
 TEST_F(CodePage, TestFlagsChooseThePages) {
   trTestFlag.OEMNLSREPOS = {1, 1252};
   EXPECT_EQ(converted("\xE9t\xE9"), "\xE9t\xE9") << "the same page: nothing to do";
