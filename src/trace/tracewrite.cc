@@ -57,7 +57,7 @@ int writeWrapped(TraceState* ts, const char* prefix, const char* text) {
     return 0;
   }
   int n = std::fprintf(ts->stream, "%s%s", prefix, text);
-  std::fflush(ts->stream);
+  if (std::fflush(ts->stream) != 0) n = -1;
   trMarkNextWrite(ts->stream);
   std::fputs(kEndOfData, ts->stream);
   psMutexRelease(writeLock);
@@ -86,6 +86,8 @@ int trWriteLine(const char* text) {
     n = writeWrapped(ts, prefix, text);
   } else {
     n = std::fprintf(ts->stream, "%s%s", prefix, text);
+    // A buffered stream may only find out at the flush that the line is lost.
+    if (n >= 0 && std::fflush(ts->stream) != 0) n = -1;
   }
   if (n < 0) {
     char name[kTraceNameSize];
@@ -122,6 +124,7 @@ int trWriteRaw(const char* text) {
   } else {
     errno = 0;
     n = std::fprintf(ts->stream, "%s", text);
+    if (n >= 0 && std::fflush(ts->stream) != 0) n = -1;
     err = errno;
   }
   std::fflush(ts->stream);
