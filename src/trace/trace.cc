@@ -97,7 +97,7 @@ int trPrintf(const char* source, int32_t line, const char* format, ...) {
 void trPrintRaw(const char* format, ...) {
   if (!trIsActive()) return;
   int savedErrno = errno;
-  char buf[kTraceLineSize + 2];
+  char buf[kWideLineUnits];
   va_list args;
   va_start(args, format);
   std::vsnprintf(buf, sizeof buf, format, args);

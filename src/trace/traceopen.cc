@@ -167,8 +167,13 @@ int trSetName(const char* name) {
   }
   char given[kTraceNameSize] = {};
   if (name[0] == '"' || name[0] == '\'') {
+    // A quote without its partner, or nothing between the quotes, names no
+    // file.
     const char* cursor = name;
-    nextToken(cursor, given);
+    if (nextToken(cursor, given) != 0 || given[0] == '\0') {
+      std::printf("Invalid trace file name\n");
+      return -1;
+    }
   } else {
     std::snprintf(given, sizeof given, "%s", name);
   }

@@ -25,6 +25,29 @@ TEST_F(MessagesTest, TheReturnCodeOnlyRises) {
   EXPECT_EQ(g.rcMax, 12);
 }
 
+TEST_F(MessagesTest, ALockThatFailsLeavesTheValuesAndIsReportedOnce) {
+  RepositoryImage image;
+  image.add(9999, {{6, " \x01" "internal error in %s at line %d: %s"}});
+  openRepository(image);
+  GlobalrC g;
+  globalRC = &g;
+  g.lock = nullptr;  // never created: every lock of it fails
+  mutexBypass = 0;
+  ASSERT_EQ(psMutexCreate(lock_), 0);  // the NLS lock works
+  bool raised = g.set(1228);
+  psMutexDestroy(lock_);
+  mutexBypass = 1;
+  EXPECT_FALSE(raised);
+  EXPECT_EQ(g.rc, 0);
+  ASSERT_EQ(jbbtest::shownTexts().size(), 1u);
+  const std::string& shown = jbbtest::shownTexts()[0].second;
+  std::string head = "KVE9999E internal error in GlobalRC at line ";
+  std::string tail = ": Unable to acquire global rc mutex\n";
+  EXPECT_EQ(shown.substr(0, head.size()), head);
+  ASSERT_GT(shown.size(), tail.size());
+  EXPECT_EQ(shown.substr(shown.size() - tail.size()), tail);
+}
+
 TEST(ReturnCodes, ByNumberThenBySeverity) {
   EXPECT_EQ(messageReturnCode(326, 0), 4);
   EXPECT_EQ(messageReturnCode(14987, 6), 4);

@@ -208,8 +208,12 @@ TEST(TraceNames, InvalidNamesAreRefused) {
   EXPECT_EQ(trSetName(""), -1);
   EXPECT_EQ(trSetName(nullptr), -1);
   EXPECT_EQ(trOpen(std::string(8193, 'n').c_str(), false), -1);
+  EXPECT_EQ(trSetName("\"unbalanced"), -1);
+  EXPECT_EQ(trSetName("''"), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Invalid trace file name\nInvalid trace file name\nInvalid trace file name\n");
+            "Invalid trace file name\nInvalid trace file name\nInvalid trace file name\n"
+            "Invalid trace file name\nInvalid trace file name\n");
+  EXPECT_EQ(ts->configuredName[0], '\0');
   trDestroyState();
 }
 
