@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os.h"
 #include "trace/trace.h"
 #include "trace/traceconfig.h"
 #include "trace/tracestate.h"
@@ -226,6 +227,18 @@ TEST(TraceNames, QuotedNamesLoseTheirQuotesAndTheFirstNameStays) {
   EXPECT_EQ(std::string(ts->effectiveName), path);
   EXPECT_EQ(trSetName(dir.file("other.trc").c_str()), 0);
   EXPECT_EQ(std::string(ts->effectiveName), path);
+  trDestroyState();
+}
+
+TEST(TraceNames, ABareNameIsPlacedInTheCurrentDirectory) {
+  TraceState* ts = trCreateState();
+  ASSERT_NE(ts, nullptr);
+  ts->segmentCount = 2;
+  ts->currentSegment = 2;
+  std::string cwd = std::filesystem::current_path().string();
+  EXPECT_EQ(trSetName("bare.trc"), 0);
+  EXPECT_EQ(std::string(ts->configuredName), cwd + osPathSeparator() + "bare.trc");
+  EXPECT_EQ(std::string(ts->effectiveName), cwd + osPathSeparator() + "bare.trc.2");
   trDestroyState();
 }
 
