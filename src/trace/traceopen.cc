@@ -60,6 +60,11 @@ FILE* reuseWrapFile(TraceState* ts) {
   const char* p = line + sizeof kHeaderTag - 1;
   parsed = parsed && parseField(p, &offset) && parseField(p, &recordedMB);
   long dataStart = std::ftell(f);
+  // The header is rewritten from offset 24 on, so its first line must have
+  // the length this system gives it, or the rewrite would run into the data.
+  char rest[kFirstLineMax];
+  int restLen = std::snprintf(rest, sizeof rest, kHeaderRest, ts->maxMB, trBuildDate()) - 1;
+  parsed = parsed && std::strlen(line) == size_t(24 + restLen);
   bool fits = parsed && size >= 0 && uint64_t(size) <= uint64_t(ts->maxMB) * kMB && recordedMB <= ts->maxMB &&
               offset >= uint64_t(dataStart) && offset <= uint64_t(size);
   if (!fits) {
