@@ -66,3 +66,6 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily);
 // the page is not supported or the conversion fails.
 size_t osCodePageToWide(int page, const char* src, size_t len, wchar16* dst, size_t cap);
 size_t osWideToCodePage(int page, const wchar16* src, size_t n, char* dst, size_t cap);
+
+// The id of the running process (the trace lines' PID prefix).
+uint32_t osProcessId();

@@ -126,3 +126,5 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily) {
     minor = uint16_t(b);
   }
 }
+
+uint32_t osProcessId() { return uint32_t(getpid()); }

@@ -100,3 +100,5 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily) {
   minor = uint16_t((word >> 8) & 0xFF);
   ntFamily = (word & 0x80000000u) == 0;
 }
+
+uint32_t osProcessId() { return uint32_t(GetCurrentProcessId()); }
