@@ -172,6 +172,13 @@ Key numbered(uint64_t v, int width) {
 
 }  // namespace
 
+std::vector<Key> sequentialKeys(size_t n, const Key& prefix, int width) {
+  std::vector<Key> out;
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) out.push_back(prefix + numbered(i, width));
+  return out;
+}
+
 std::vector<Key> syntheticPaths(size_t n, uint64_t seed, const Key& root, bool mixedScripts) {
   Rng rng(seed);
   std::vector<Key> out;
