@@ -50,6 +50,7 @@ const Case kCases[] = {
     {Damage::CountsTooSmall, "not below currentIXCount"},
     {Damage::RootFree, "names no live record"},
     {Damage::RootMissing, "names no live record"},
+    {Damage::TrailingBytes, "10 bytes after the last slot"},
 };
 
 TEST(Damage, EveryKindIsCaughtByTheChecker) {

@@ -89,7 +89,7 @@ TEST(JournalEntry, EncodedCutAndPadded) {
   EXPECT_EQ(Bytes(8, 0), Bytes(padded.begin() + 32, padded.end()));
 }
 
-TEST(Database, ControlRecordCarriesTheSpec) {
+TEST(Database, ControlRecordCarriesEveryField) {
   DbSpec spec;
   spec.dataSize = 20;  // below 32
   spec.keyLength = 512;
