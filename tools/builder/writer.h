@@ -77,7 +77,7 @@ struct Placement {
   uint64_t slotLength;
   uint32_t nodeSize;
   bool free;
-  const TreeNode* node;  // null for a free slot
+  const TreeNode* node;  // into the tree given to buildImage; null for a free slot
 };
 
 struct BuiltImage {
