@@ -456,13 +456,13 @@ int bTree::makeEmpty() {
             std::strerror(err));
     dbErrno = err != 0 ? err : 13;
   } else {
+    // The buffers of the old tree go with the array that finds them.
+    dropCachedNodes(*this);
     cr.rootOffset = 1;
     cr.lastIndex = 1;
     cr.lastNDRec = int64_t(kCtrlRecSize);
     cr.indexArraySize = 0;
     cr.currentIXCount = 0;
-    // The buffers of the old tree go with the array that finds them.
-    dropCachedNodes(*this);
     if (indexArray != nullptr) KX_FREE(indexArray);
     indexArray = nullptr;
     int64_t pos = 0;
