@@ -56,6 +56,12 @@ void placeNewRoot(bTree& t, int32_t s, int64_t pos) {
   t.newNDLast = pos + int64_t(kDiskNodeBaseSize);
 }
 
+// Frees a new root that never made it into the index.
+void discardRoot(bTree& t) {
+  KX_FREE(t.rootP);
+  t.rootP = nullptr;
+}
+
 // Frees the buffer of every node cached for the tree about to be thrown
 // away; a subscript may stand on actList more than once.
 void dropCachedNodes(bTree& t) {
@@ -237,6 +243,7 @@ int makeNewRoot(bTree& t, int64_t endOfData) {
   int32_t s = t.addIndexEntry();
   if (s == 0) {
     trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): addIndexEntry() failed on memory allocation.\n");
+    discardRoot(t);
     return kResultMemory;
   }
   setDiskLoc(t.rootP, s);
@@ -302,7 +309,14 @@ int loadDatabase(bTree& t) {
     }
     t.rootP = root;
   }
-  if (t.addToList(&t.actList, t.cr.rootOffset) != 0) return -1;
+  if (t.addToList(&t.actList, t.cr.rootOffset) != 0) {
+    // A fetched root keeps the cell fetchPage gave it; a new one has none.
+    if (newRoot) {
+      t.indexArray[t.cr.rootOffset] = indexNode{};
+      discardRoot(t);
+    }
+    return -1;
+  }
   int rc = t.purgecache();
   return rc != 0 ? rc : kToEnd;
 }
@@ -349,11 +363,15 @@ int createDatabase(bTree& t) {
   int32_t s = t.addIndexEntry();
   if (s == 0) {
     trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): addIndexEntry() failed on memory allocation.\n");
+    discardRoot(t);
     return kResultMemory;
   }
   setDiskLoc(t.rootP, s);
   t.cr.rootOffset = s;
-  if (t.addToList(&t.actList, s) != 0) return kToEnd;
+  if (t.addToList(&t.actList, s) != 0) {
+    discardRoot(t);
+    return kToEnd;
+  }
   placeNewRoot(t, s, int64_t(kCtrlRecSize));
   t.WriteCtrlRec();
   return kToEnd;
@@ -423,15 +441,13 @@ void rootAfterTruncation(bTree& t) {
   int32_t s = t.addIndexEntry();
   if (s == 0) {
     trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): addIndexEntry() failed on memory allocation.\n");
-    KX_FREE(t.rootP);
-    t.rootP = nullptr;
+    discardRoot(t);
     return;
   }
   setDiskLoc(t.rootP, s);
   t.cr.rootOffset = s;
   if (t.addToList(&t.actList, s) != 0) {
-    KX_FREE(t.rootP);
-    t.rootP = nullptr;
+    discardRoot(t);
     return;
   }
   placeNewRoot(t, s, int64_t(kCtrlRecSize));

@@ -23,10 +23,11 @@ constexpr uint64_t kMaxImageSize = 72 + 10 * kMaxEntryLength;
 const char* stateName(int32_t state);
 
 // Checks a node image read from a slot before anyone uses it: nodeSize at
-// least 72 and equal to the size the index expected, at most 10 entries,
-// child references of the used positions not negative, every entry inside
-// nodeSize, every key terminated and every data record of dataSize bytes
-// inside its entry.  Reads nothing outside image[0, nodeSize).
+// least 72 and equal to the size the index expected, not marked free, at
+// most 10 entries, child references of the used positions not negative,
+// every entry inside nodeSize, every key terminated and every data record
+// of dataSize bytes inside its entry.  Reads nothing outside
+// image[0, nodeSize).
 bool nodeImageSound(const uint8_t* image, uint64_t nodeSize, uint16_t dataSize);
 
 // The index entry of subscript s, or null when s lies outside the array.
