@@ -164,6 +164,26 @@ TEST_F(DamagedTest, StaleLastRecordPositionIsTakenFromTheChain) {
   EXPECT_EQ(db->cr.lastIndex, 3);
 }
 
+TEST_F(DamagedTest, RepeatedFreeSubscriptIsOnlyLostSpace) {
+  Image img;
+  img.freeSlot(3, 100);
+  img.live(node(1, {u"m"}, {2, 3}));
+  img.freeSlot(2, 80);
+  img.live(node(2, {u"a"}));
+  img.freeSlot(3, 60);
+  img.live(node(3, {u"x"}));
+  ASSERT_EQ(open(img), 0);
+  // The live records win; no subscript of a live node stays on the list.
+  EXPECT_EQ(db->avlList, nullptr);
+  EXPECT_EQ(entryOf(2).state, kStateOnDisk);
+  EXPECT_EQ(entryOf(3).state, kStateOnDisk);
+  for (int32_t s : {2, 3}) {
+    NodeP p = db->fetchPage(s);
+    EXPECT_TRUE(isRealNode(p)) << s;
+    db->dbFree(p, "test", __LINE__);
+  }
+}
+
 TEST_F(DamagedTest, HarmlessDamageStillOpens) {
   for (Damage d : {Damage::ChildCycle, Damage::ChildZero, Damage::KeysOutOfOrder, Damage::RootFree}) {
     SCOPED_TRACE(jbbbuilder::damageName(d));
