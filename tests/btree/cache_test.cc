@@ -1,5 +1,7 @@
 // The node cache: subscripts, holds and releases, eviction order, the flush
 // and the end-of-operation cleanup.
+#include <cstring>
+
 #include "storage_fixture.h"
 #include "trace/kxmem.h"
 
@@ -136,6 +138,29 @@ TEST_F(CacheTest, FlushWritesChangesAndEmptiesTheCache) {
   db->rootP = db->fetchPage(db->cr.rootOffset);
   ASSERT_TRUE(isRealNode(db->rootP));
   EXPECT_EQ(countOf(db->rootP), 2);
+}
+
+TEST_F(CacheTest, FlushReportsAnEarlierFailedWriteThoughLaterOnesSucceed) {
+  Image img = threeLeaves();
+  img.cr.currentIXCount = 500;  // the next subscript needs a larger array
+  ASSERT_EQ(open(img), 0);
+  NodeP q = db->fetchPage(3);
+  setBranch(q, 4, 66);
+  ASSERT_EQ(db->writePage(&q), 0);
+  NodeP p = db->fetchPage(2);  // now at the head: flushed first
+  Bytes e = entry(std::u16string(40, u'z'), 1);
+  ASSERT_EQ(db->extendNode(&p), 0);
+  std::memcpy(nodeImage(p) + nodeSizeOf(p), e.data(), e.size());
+  setNodeSize(p, uint32_t(nodeSizeOf(p) + e.size()));
+  setCount(p, 2);
+  entryOf(2).nodeSize = nodeSizeOf(p);
+  ASSERT_EQ(db->writePage(&p), 0);
+  kxTestSetFailure(0, 1);  // moving node 2 needs a new subscript: none
+  int rc = db->FlushMemNodes();
+  kxTestSetFailure(0, 0);
+  EXPECT_EQ(rc, kResultMemory);
+  Bytes file = readFile(path);
+  EXPECT_EQ(i32At(file, size_t(entryOf(3).nodePos) + jbbformat::kNodeBranch + 16), 66);
 }
 
 TEST_F(CacheTest, FlushWithoutAFileOnlyFreesBuffers) {
