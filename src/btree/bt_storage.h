@@ -30,6 +30,15 @@ const char* stateName(int32_t state);
 // image[0, nodeSize).
 bool nodeImageSound(const uint8_t* image, uint64_t nodeSize, uint16_t dataSize);
 
+// Fills the index array (allocated with cr.indexArraySize entries) from
+// the record chain that starts at file position pos: live records on disk,
+// free ones available and on avlList.  *freeRoot becomes true when the
+// root's record is free.  Then brings the control record's counts and last
+// slot in line with what was found.  Returns 0 with *endOfData at the end
+// of the last slot, or 942 with the cause in dbErrno (22 for a damaged
+// chain, else the stream's error).
+int loadRecordChain(bTree& t, int64_t pos, bool* freeRoot, int64_t* endOfData);
+
 // The index entry of subscript s, or null when s lies outside the array.
 // Every lookup by a subscript that came from a list, a node or the file
 // goes through here, so a bad subscript can never reach past the array.
