@@ -155,7 +155,10 @@ int build(const Args& a) {
   std::string error;
   if (!a.keysFile.empty() && !readKeyFile(a.keysFile, &keys, &error)) return fail(error);
   if (a.generate) keys = syntheticPaths(size_t(a.count), a.seed, u"/home", a.mixed);
+  size_t given = keys.size();
   sortKeys(&keys, true, &error);
+  if (keys.size() != given)
+    std::fprintf(stderr, "jbbbuild: %zu duplicate keys dropped\n", given - keys.size());
   TreeNode root;
   if (!bulkLoad(entriesFor(keys, a.spec.dataSize, a.seed), a.bulk, &root, &error)) return fail(error);
   BuiltImage image;
