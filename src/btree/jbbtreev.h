@@ -15,6 +15,7 @@
 //   keys     bt_node.cc    SearchNode, InsertDatum, RemoveDatum
 //            bt_search.cc  Search, walkTree
 //            bt_delete.cc  Delete and its rebalancing
+//            bt_keys.h     entries inside a node, the guarded descent
 // The key operations reach nodes only through fetchPage, dbFree, writePage,
 // ExitCleanup, FlushMemNodes and makeEmpty.  The file layout is format.h, the
 // node buffer nodebuf.h.
