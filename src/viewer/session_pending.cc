@@ -1,4 +1,4 @@
-// Placeholder until the database object lands: the run stops after the
+// Stand-in until the database object lands: the run stops after the
 // pre-check.
 #include "viewer/session.h"
 
