@@ -1,0 +1,211 @@
+// Key conversion, key files and synthetic paths.
+#include "builder/keys.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace jbbbuilder {
+
+uint64_t Rng::next() {
+  uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+namespace {
+
+// Decodes one UTF-8 sequence starting at text[*i]; advances *i.
+bool decodeOne(const std::string& text, size_t* i, uint32_t* cp) {
+  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+  uint8_t b0 = byte(*i);
+  int len;
+  uint32_t min;
+  if (b0 < 0x80) { *cp = b0; ++*i; return true; }
+  if ((b0 & 0xE0) == 0xC0) { len = 2; *cp = b0 & 0x1F; min = 0x80; }
+  else if ((b0 & 0xF0) == 0xE0) { len = 3; *cp = b0 & 0x0F; min = 0x800; }
+  else if ((b0 & 0xF8) == 0xF0) { len = 4; *cp = b0 & 0x07; min = 0x10000; }
+  else return false;
+  if (*i + len > text.size()) return false;
+  for (int k = 1; k < len; ++k) {
+    uint8_t b = byte(*i + k);
+    if ((b & 0xC0) != 0x80) return false;
+    *cp = (*cp << 6) | (b & 0x3F);
+  }
+  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return false;
+  *i += len;
+  return true;
+}
+
+void appendUtf8(std::string* out, uint32_t cp) {
+  if (cp < 0x80) {
+    *out += char(cp);
+  } else if (cp < 0x800) {
+    *out += char(0xC0 | (cp >> 6));
+    *out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out += char(0xE0 | (cp >> 12));
+    *out += char(0x80 | ((cp >> 6) & 0x3F));
+    *out += char(0x80 | (cp & 0x3F));
+  } else {
+    *out += char(0xF0 | (cp >> 18));
+    *out += char(0x80 | ((cp >> 12) & 0x3F));
+    *out += char(0x80 | ((cp >> 6) & 0x3F));
+    *out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+bool utf8ToKey(const std::string& text, Key* key, std::string* error) {
+  key->clear();
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t at = i;
+    uint32_t cp;
+    if (!decodeOne(text, &i, &cp)) {
+      if (error) *error = "invalid UTF-8 at byte " + std::to_string(at);
+      return false;
+    }
+    if (cp == 0) {
+      if (error) *error = "zero character at byte " + std::to_string(at);
+      return false;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      key->push_back(char16_t(0xD800 + (cp >> 10)));
+      key->push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+    } else {
+      key->push_back(char16_t(cp));
+    }
+  }
+  return true;
+}
+
+std::string keyToUtf8(const Key& key) {
+  std::string out;
+  for (size_t i = 0; i < key.size(); ++i) {
+    uint32_t u = key[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < key.size() && key[i + 1] >= 0xDC00 &&
+        key[i + 1] <= 0xDFFF) {
+      appendUtf8(&out, 0x10000 + ((u - 0xD800) << 10) + (key[i + 1] - 0xDC00));
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      appendUtf8(&out, 0xFFFD);
+    } else {
+      appendUtf8(&out, u);
+    }
+  }
+  return out;
+}
+
+Key K(const char* utf8) {
+  Key key;
+  utf8ToKey(utf8, &key, nullptr);
+  return key;
+}
+
+int compareKeys(const Key& a, const Key& b) {
+  // std::u16string compares char16_t, an unsigned type: unit order.
+  int c = a.compare(b);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+bool readKeyFile(const std::string& path, std::vector<Key>* keys, std::string* error) {
+  keys->clear();
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    if (error) *error = "cannot open " + path;
+    return false;
+  }
+  std::string text;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  bool readFailed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (readFailed) {
+    if (error) *error = "cannot read " + path;
+    return false;
+  }
+  size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (size_t lineNo = 1; pos < text.size(); ++lineNo) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    pos = end + 1;
+    if (line.empty()) continue;
+    Key key;
+    std::string why;
+    if (!utf8ToKey(line, &key, &why)) {
+      if (error) *error = path + ":" + std::to_string(lineNo) + ": " + why;
+      return false;
+    }
+    keys->push_back(std::move(key));
+  }
+  return true;
+}
+
+namespace {
+
+const char16_t* const kDirs[] = {u"projects", u"docs", u"src", u"music", u"photos", u"mail",
+                                 u"build", u"archive", u"notes", u"tmp", u"lib", u"share"};
+const char16_t* const kStems[] = {u"report", u"main", u"index", u"data", u"image", u"draft",
+                                  u"config", u"backup", u"summary", u"log", u"track", u"table"};
+const char16_t* const kExts[] = {u".txt", u".cc", u".h", u".jpg", u".dat", u".doc", u".log", u""};
+// Names that exercise units above ASCII: Latin-1, Greek, CJK (>= 0x8000),
+// and a character outside the BMP (a surrogate pair).
+const char16_t* const kMixed[] = {u"r\u00e9sum\u00e9", u"\u03a9mega", u"\u65e5\u672c\u8a9e",
+                                  u"clef\U0001D11E", u"\uff21\uff22"};
+
+template <size_t N>
+const char16_t* pick(Rng& rng, const char16_t* const (&list)[N]) {
+  return list[rng.below(N)];
+}
+
+Key numbered(uint64_t v, int width) {
+  Key s;
+  for (int i = 0; i < width || v; ++i, v /= 10) s.insert(s.begin(), char16_t(u'0' + v % 10));
+  return s;
+}
+
+}  // namespace
+
+std::vector<Key> syntheticPaths(size_t n, uint64_t seed, const Key& root, bool mixedScripts) {
+  Rng rng(seed);
+  std::vector<Key> out;
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    Key p = root;
+    p += u"/user";
+    p += numbered(rng.below(8), 1);
+    int depth = 1 + int(rng.below(3));
+    for (int d = 0; d < depth; ++d) {
+      p += u'/';
+      p += (mixedScripts && rng.below(6) == 0) ? pick(rng, kMixed) : pick(rng, kDirs);
+    }
+    p += u'/';
+    p += (mixedScripts && rng.below(5) == 0) ? pick(rng, kMixed) : pick(rng, kStems);
+    // The running number makes every path distinct.
+    p += u'_';
+    p += numbered(i, 6);
+    p += pick(rng, kExts);
+    out.push_back(std::move(p));
+  }
+  return out;
+}
+
+bool sortKeys(std::vector<Key>* keys, bool removeDuplicates, std::string* error) {
+  std::sort(keys->begin(), keys->end());
+  auto dup = std::adjacent_find(keys->begin(), keys->end());
+  if (dup == keys->end()) return true;
+  if (!removeDuplicates) {
+    if (error) *error = "duplicate key \"" + keyToUtf8(*dup) + "\"";
+    return false;
+  }
+  keys->erase(std::unique(keys->begin(), keys->end()), keys->end());
+  return true;
+}
+
+}  // namespace jbbbuilder
