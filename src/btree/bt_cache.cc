@@ -1,0 +1,197 @@
+// The node cache: the index array, the node states, the two lists and the
+// release, eviction and flush of nodes.
+//
+// Deferred writes.  A node changed by a key operation is not written when it
+// is handed to writePage; it is written when it leaves memory.  The rules
+// that keep the file sound:
+//  (1) A node in memory (states 3 to 6) has its buffer in its index entry's
+//      node field, that buffer's diskLoc is the entry's subscript, and the
+//      entry has at least one cell on actList.  States 0 to 2 have no buffer.
+//  (2) A changed node is in state 5 (released) or 6 (held) until its image
+//      has been written; only a successful RealWrite makes it unchanged (3).
+//  (3) A held node (3 or 6) and the root are never evicted.  purgecache
+//      drops at most one node per call, a clean one before a modified one,
+//      oldest first; a modified victim is dropped only after its write
+//      succeeded, so a failed write loses nothing while the node stays.
+//  (4) FlushMemNodes drops every buffer.  It writes each changed node first
+//      and the control record once per actList cell; after it no node is in
+//      memory and rootP is null until the root is fetched again.
+//  (5) A subscript is handed out once: addIndexEntry never returns 0 nor
+//      one below currentIXCount, and every subscript in the file is below
+//      currentIXCount after the open (bt_open.cc brings the counts in line).
+//  (6) The lists only ever hold subscripts inside the index array; every
+//      lookup by subscript goes through entryAt, which refuses others.
+#include <cstring>
+
+#include "btree/bt_storage.h"
+#include "btree/jbbtreev.h"
+#include "trace/kxmem.h"
+#include "trace/trace.h"
+
+using jbbstorage::entryAt;
+
+namespace {
+constexpr char kSourceName[] = "jbbtreev";
+
+bool inMemory(int32_t state) { return state >= kStateOccupied && state <= kStateModHold; }
+
+// Drops the buffer of an entry that leaves memory.
+void dropBuffer(indexNode* e) {
+  if (e->node != nullptr) KX_FREE(e->node);
+  e->node = nullptr;
+  e->state = kStateOnDisk;
+}
+}  // namespace
+
+const char* jbbstorage::stateName(int32_t state) {
+  switch (state) {
+    case kStateAvailable: return "available";
+    case kStateOccupied: return "occupied";
+    case kStateClean: return "clean";
+    case kStateModified: return "modified";
+    case kStateModHold: return "modhold";
+    default: return "INVALID";
+  }
+}
+
+int32_t bTree::addIndexEntry() {
+  trPrint(TR_SITE, trClass.BTREEDB, "addIndexEntry(): currentIXCount: %d\n", int(cr.currentIXCount));
+  if (cr.indexArraySize == cr.currentIXCount) {
+    uint32_t oldSize = cr.indexArraySize;
+    uint32_t newSize = oldSize + jbbformat::kIndexGrowth;
+    trPrint(TR_SITE, trClass.BTREEDB, "Increasing indexarray from %d to %d\n", int(oldSize), int(newSize));
+    void* grown = newSize < oldSize ? nullptr : KX_REALLOC(indexArray, uint64_t(newSize) * sizeof(indexNode));
+    if (grown == nullptr) {
+      trError(kSourceName, __LINE__, trClass.BTREEDB, "addIndexEntry(): kxReAlloc() returned NULL.\n");
+      dbErrno = 12;
+      return 0;
+    }
+    trPrint(TR_SITE, trClass.BTREEDB, "Size was increased by kxRealloc()\n");
+    indexArray = static_cast<indexNode*>(grown);
+    std::memset(indexArray + oldSize, 0, jbbformat::kIndexGrowth * sizeof(indexNode));
+    cr.indexArraySize = newSize;
+    if (cr.currentIXCount == 0) cr.currentIXCount = 1;
+  }
+  const indexNode& e = indexArray[cr.currentIXCount];
+  trPrint(TR_SITE, trClass.BTREEDB, "addIndexEntry() returning nodeSize: %d, slotLength %d, newNDLast: %d\n",
+          int(e.nodeSize), int(e.slotLength), int(newNDLast));
+  return int32_t(cr.currentIXCount++);
+}
+
+int bTree::addToList(listCell** list, int32_t subscript) {
+  auto* cell = static_cast<listCell*>(KX_CALLOC(1, sizeof(listCell)));
+  if (cell == nullptr) {
+    dbErrno = 12;
+    return -1;
+  }
+  cell->subscript = subscript;
+  cell->next = *list;
+  *list = cell;
+  return 0;
+}
+
+void bTree::removeFromList(listCell** list, int32_t subscript) {
+  for (listCell** link = list; *link != nullptr; link = &(*link)->next) {
+    if ((*link)->subscript == subscript) {
+      listCell* cell = *link;
+      *link = cell->next;
+      KX_FREE(cell);
+      return;
+    }
+  }
+}
+
+void bTree::freeList(listCell** list) {
+  while (*list != nullptr) {
+    listCell* cell = *list;
+    *list = cell->next;
+    KX_FREE(cell);
+  }
+}
+
+void bTree::dbFree(NodeP p, const char* source, int32_t line) {
+  trPrint(TR_SITE, trClass.BTREEDB, "dbFree() entry from %s[%d]: freeing %p, disk loc: %d\n", source, int(line),
+          static_cast<void*>(p), isRealNode(p) ? int(diskLocOf(p)) : -1);
+  if (!isRealNode(p)) {
+    trPrint(TR_SITE, trClass.BTREEDB, "dbFree(): Trying to free a null or invalid disk-node\n");
+    return;
+  }
+  int32_t s = diskLocOf(p);
+  indexNode* e = entryAt(*this, s);
+  // A buffer never given a subscript, or one whose subscript is not the
+  // entry's own buffer, is not the cache's to change.
+  if (e == nullptr || e->node != p) return;
+  trPrint(TR_SITE, trClass.BTREEDB, "currentIXCount: %d, found at: %p\n", int(cr.currentIXCount),
+          static_cast<void*>(e));
+  trPrint(TR_SITE, trClass.BTREEDB, "indexNode at %p state before free: %s\n", static_cast<void*>(e),
+          jbbstorage::stateName(e->state));
+  if (e->state == kStateOccupied) {
+    if (freeOnRelease) {
+      removeFromList(&actList, s);
+      dropBuffer(e);
+    } else {
+      e->state = kStateClean;
+    }
+  } else if (e->state == kStateModHold) {
+    e->state = kStateModified;
+  }
+}
+
+int bTree::purgecache() {
+  trPrint(TR_SITE, trClass.BTREEDB, "purgecache() entry: actList = %p\n", static_cast<void*>(actList));
+  if (actList == nullptr) return 0;
+  int32_t clean = 0, modified = 0;
+  for (listCell* c = actList; c != nullptr; c = c->next) {
+    const indexNode* e = entryAt(*this, c->subscript);
+    if (e == nullptr || e->node == nullptr || e->node == rootP) continue;
+    if (e->state == kStateClean) clean = c->subscript;  // the last seen is the oldest
+    if (e->state == kStateModified) modified = c->subscript;
+  }
+  if (clean != 0) {
+    trPrint(TR_SITE, trClass.BTREEDB, "Dropping clean %d from the active list\n", int(clean));
+    dropBuffer(entryAt(*this, clean));
+    removeFromList(&actList, clean);
+    return 0;
+  }
+  if (modified != 0) {
+    if (RealWrite(entryAt(*this, modified)) != 0) return kResultWriteFailed;
+    // RealWrite may have grown the array: look the entry up again.
+    indexNode* e = entryAt(*this, modified);
+    trPrint(TR_SITE, trClass.BTREEDB, "Deleting modified %d from the active list, free %p\n", int(modified),
+            static_cast<void*>(e->node));
+    dropBuffer(e);
+    removeFromList(&actList, modified);
+  }
+  return 0;
+}
+
+int bTree::FlushMemNodes() {
+  trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes() entry: currentIXCount = %d, actList = %p\n",
+          int(cr.currentIXCount), static_cast<void*>(actList));
+  int result = 0;
+  while (actList != nullptr) {
+    int32_t s = actList->subscript;
+    indexNode* e = entryAt(*this, s);
+    int32_t state = e != nullptr ? e->state : kStateUnassigned;
+    if (dbHandle != nullptr && (state == kStateModified || state == kStateModHold)) {
+      trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes(): found mod at = %d, disk location: %lld\n", int(s),
+              static_cast<long long>(diskLocOf(e->node)));
+      result = RealWrite(e);
+      std::fflush(dbHandle);
+      e = entryAt(*this, s);
+    } else if (state != kStateClean && state != kStateOccupied) {
+      trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes() invalid entry in the  activeNode list: %d\n", int(s));
+    }
+    // A second cell of a node already dropped, or of one released since,
+    // leaves its entry as it stands.
+    if (e != nullptr && inMemory(e->state)) dropBuffer(e);
+    listCell* head = actList;
+    actList = head->next;
+    KX_FREE(head);
+    if (dbHandle != nullptr) WriteCtrlRec();
+  }
+  freeList(&avlList);
+  // Every buffer is gone, the root's too.
+  rootP = nullptr;
+  return result;
+}

@@ -1,0 +1,527 @@
+// Binding a bTree to its file: openBtDb (open, create, or recreate a
+// downlevel or corrupt database), makeEmpty, closeBtDb, ExitCleanup and
+// dbFileSize.
+//
+// The open rebuilds the index array from the record chain, because the
+// control record on disk may lag behind the records.  A damaged chain (a
+// slot shorter than its header, a subscript outside the array, two live
+// records with one subscript) fails the open with 942 and dbErrno 22 and
+// leaves the file as it was.  A control record that says the tree is empty
+// (both counts 0) while records follow it also fails that way: a new root
+// placed at 2088 would overwrite the first record.
+#include <cerrno>
+#include <cstring>
+
+#include "btree/bt_storage.h"
+#include "btree/jbbtreev.h"
+#include "platform/os.h"
+#include "platform/osfile.h"
+#include "trace/kxmem.h"
+#include "trace/trace.h"
+
+using namespace jbbformat;
+using jbbstorage::entryAt;
+
+namespace {
+constexpr char kSourceName[] = "jbbtreev";
+
+// Where phase 2 leads.
+enum class Next { kLoad, kCreate, kFail };
+
+const char* allocFailure(int32_t dbErrno) { return dbErrno == 12 ? "Memory Allocation" : "Disk Access"; }
+
+void traceCriticalValues(const bTree& t, const char* who) {
+  trPrint(TR_SITE, trClass.BTREEDB,
+          "\nCritical values after %s:\nrootP: %p\nrootP->diskLoc: %d\nactList: %p\navlList: %p\nnewNDLast: %lld\n"
+          "indexArray: %p\ncr.rootOffset: %d\ncr.lastIndex: %d\ncr.indexArraySize: %d\ncr.currentIXCount: %d\n"
+          "cr.lastNDRec: %lld\n",
+          who, static_cast<void*>(t.rootP), isRealNode(t.rootP) ? int(diskLocOf(t.rootP)) : 0,
+          static_cast<void*>(t.actList), static_cast<void*>(t.avlList), static_cast<long long>(t.newNDLast),
+          static_cast<void*>(t.indexArray), int(t.cr.rootOffset), int(t.cr.lastIndex), int(t.cr.indexArraySize),
+          int(t.cr.currentIXCount), static_cast<long long>(t.cr.lastNDRec));
+}
+
+// Makes the new root the modified last record at position pos, as its
+// entry s describes it.  The root is written at the first flush or before
+// anything is appended after it.
+void placeNewRoot(bTree& t, int32_t s, int64_t pos) {
+  indexNode& e = t.indexArray[s];
+  t.cr.lastIndex = s;
+  e.node = t.rootP;
+  e.state = kStateModified;
+  e.nodePos = pos;
+  e.nodeSize = kDiskNodeBaseSize;
+  setNodeSize(t.rootP, uint32_t(kDiskNodeBaseSize));
+  t.cr.lastNDRec = pos;
+  t.newNDLast = pos + int64_t(kDiskNodeBaseSize);
+}
+
+// Frees the buffer of every node cached for the tree about to be thrown
+// away; a subscript may stand on actList more than once.
+void dropCachedNodes(bTree& t) {
+  for (listCell* c = t.actList; c != nullptr; c = c->next) {
+    indexNode* e = entryAt(t, c->subscript);
+    if (e == nullptr || e->node == nullptr) continue;
+    KX_FREE(e->node);
+    e->node = nullptr;
+    e->state = kStateOnDisk;
+  }
+  t.rootP = nullptr;
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The record chain.
+
+namespace {
+struct ChainEnd {
+  int64_t end;      // where the chain ends: the end of data
+  int64_t lastPos;  // position of the last slot, -1 when there is none
+  int32_t lastLoc;  // its subscript
+  int32_t maxLoc;   // the highest subscript met
+};
+
+// Records one record header at pos in the index.  Returns false (dbErrno 22)
+// when the header breaks the chain's invariants.
+bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
+  uint64_t slot = getU64(h + kNodeSlotLength);
+  int32_t s = getI32(h + kNodeDiskLoc);
+  bool isFree = getU32(h + kNodeRecordState) == kRecordFree;
+  indexNode* e = entryAt(t, s);
+  if (slot < kRecordHeaderSize || slot > uint64_t(INT64_MAX - pos) || e == nullptr) {
+    trError(kSourceName, __LINE__, trClass.BTREEDB,
+            "openBtDb(): damaged record at %lld: slot length %llu, ixaSubscript %d.\n", static_cast<long long>(pos),
+            static_cast<unsigned long long>(slot), int(s));
+    t.dbErrno = 22;
+    return false;
+  }
+  if (e->state != kStateUnassigned) {
+    // Two live records with one subscript cannot both be reached; a free
+    // record that repeats a subscript is only lost space and is left out.
+    if (!isFree && e->state != kStateAvailable) {
+      trError(kSourceName, __LINE__, trClass.BTREEDB,
+              "openBtDb(): two records at %lld and %lld carry ixaSubscript %d.\n",
+              static_cast<long long>(e->nodePos), static_cast<long long>(pos), int(s));
+      t.dbErrno = 22;
+      return false;
+    }
+    if (isFree) return true;
+    t.removeFromList(&t.avlList, s);
+  }
+  e->nodePos = pos;
+  e->slotLength = slot;
+  e->nodeSize = getU32(h + kNodeSize);
+  if (isFree) {
+    e->state = kStateAvailable;
+    if (t.addToList(&t.avlList, s) != 0) return false;
+    if (s == t.cr.rootOffset) *freeRoot = true;
+  } else {
+    e->state = kStateOnDisk;
+    if (s == t.cr.rootOffset) *freeRoot = false;
+  }
+  trPrint(TR_SITE, trClass.BTREEDB, "openBTDb() node at: %lld, ixaSubscript: %d\n", static_cast<long long>(pos),
+          int(s));
+  return true;
+}
+
+// Walks the records from pos to the end of the file.  Every step advances
+// by at least a header's length, so the walk ends.  Returns 0, or 942 with
+// the cause in dbErrno.
+int walkChain(bTree& t, int64_t pos, bool* freeRoot, ChainEnd* out) {
+  *out = ChainEnd{pos, -1, 0, 0};
+  uint8_t h[kRecordHeaderSize];
+  while (t.dbErrno == 0) {
+    if (std::fread(h, 1, sizeof h, t.dbHandle) < sizeof h) break;
+    if (!indexRecord(t, h, pos, freeRoot)) return kResultOpenFailed;
+    out->lastPos = pos;
+    out->lastLoc = getI32(h + kNodeDiskLoc);
+    if (out->lastLoc > out->maxLoc) out->maxLoc = out->lastLoc;
+    pos += int64_t(getU64(h + kNodeSlotLength));
+    out->end = pos;
+    errno = 0;
+    if (!osSeek(t.dbHandle, pos)) {
+      int err = errno;
+      t.dbErrno = err != 0 ? err : 22;
+      trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): fgetpos: errno %d, \"%s\".\n", err,
+              std::strerror(err));
+      return kResultOpenFailed;
+    }
+  }
+  if (std::ferror(t.dbHandle)) {
+    int err = errno;
+    t.dbErrno = err != 0 ? err : 13;
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): ferror: errno %d: \"%s\".\n", err,
+            std::strerror(err));
+    return kResultOpenFailed;
+  }
+  return t.dbErrno != 0 ? kResultOpenFailed : 0;
+}
+
+// The control record may lag behind the records or be damaged.  Before a
+// subscript is handed out the counts must cover every subscript in the
+// file, and the last slot must be the one the chain ends with: the last
+// record grows in place, so a stale lastNDRec would let a record grow over
+// the one after it.
+void alignControlRecord(bTree& t, const ChainEnd& chain) {
+  if (t.cr.currentIXCount > t.cr.indexArraySize) t.cr.currentIXCount = t.cr.indexArraySize;
+  if (t.cr.indexArraySize > 0 && t.cr.currentIXCount <= uint32_t(chain.maxLoc))
+    t.cr.currentIXCount = uint32_t(chain.maxLoc) + 1;
+  if (t.cr.indexArraySize > 0 && t.cr.currentIXCount == 0) t.cr.currentIXCount = 1;
+  if (chain.lastPos >= 0 && t.cr.lastNDRec != chain.lastPos) {
+    t.cr.lastNDRec = chain.lastPos;
+    t.cr.lastIndex = chain.lastLoc;
+  }
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// openBtDb, phase by phase.
+
+namespace {
+// A phase that hands over to the end of the open, which fails it when
+// dbErrno is set.
+constexpr int kToEnd = -2;
+
+// Phase 2: reads the control record of an existing file into cr.
+Next readControlRecord(bTree& t, bool* reset) {
+  errno = 0;
+  t.dbHandle = std::fopen(t.path, "rb+");
+  if (t.dbHandle == nullptr) {
+    int err = errno;
+    trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): fopen(%s): error %d (%s).\n", t.path, err, std::strerror(err));
+    // Only a file that is not there is created; one that exists but cannot
+    // be opened for update is never truncated.
+    if (err == ENOENT) return Next::kCreate;
+    t.dbErrno = err != 0 ? err : 13;
+    return Next::kFail;
+  }
+  trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Reading %d byte cntrl-record ....\n", int(kCtrlRecSize));
+  // Bytes the file does not have keep the values cr had.
+  uint8_t bytes[kCtrlRecSize];
+  encodeCtrlRec(t.cr, bytes);
+  errno = 0;
+  size_t got = std::fread(bytes, 1, kCtrlRecSize, t.dbHandle);
+  if (got == 0) {
+    int err = errno;
+    if (err == 0) {
+      trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): Expected to fread %d bytes, only read %d.\n",
+              int(kCtrlRecSize), 0);
+      t.dbErrno = 13;
+    } else {
+      t.dbErrno = err;
+      trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): fread: errno %d: \"%s\". \n", err,
+              std::strerror(err));
+    }
+    return Next::kFail;
+  }
+  decodeCtrlRec(bytes, &t.cr);
+  trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Read %d byte ctrl-record.\n", int(got));
+  if (got != kCtrlRecSize || t.cr.magic != kMagic || t.cr.dataSize != t.dataSize) {
+    trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Downlevel or corrupt db, db will be reset.\n");
+    std::fclose(t.dbHandle);
+    t.dbHandle = nullptr;
+    *reset = true;
+    return Next::kCreate;
+  }
+  return Next::kLoad;
+}
+
+// Phase 3, step 6: a new, empty root at the end of data.
+int makeNewRoot(bTree& t, int64_t endOfData) {
+  t.rootP = t.dbCalloc(kSourceName, __LINE__);
+  if (t.rootP == nullptr) {
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): myCalloc() returned NULL:  %s .\n",
+            allocFailure(t.dbErrno));
+    return kToEnd;
+  }
+  int32_t s = t.addIndexEntry();
+  if (s == 0) {
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): addIndexEntry() failed on memory allocation.\n");
+    return kResultMemory;
+  }
+  setDiskLoc(t.rootP, s);
+  t.cr.rootOffset = s;
+  placeNewRoot(t, s, endOfData);
+  return 0;
+}
+
+// Phase 3: builds the index array of an existing database and takes its
+// root into memory.
+int loadDatabase(bTree& t) {
+  int64_t scanPos = 0;
+  errno = 0;
+  if (!osTell(t.dbHandle, &scanPos)) {
+    int err = errno;
+    trError(kSourceName, __LINE__, trClass.BTREEDB,
+            "openBtDb(): fgetpos attempt to access db cntrl record: errno %d: \"%s\".\n", err, std::strerror(err));
+    t.dbErrno = err != 0 ? err : 13;
+    return kResultOpenFailed;
+  }
+  uint64_t fileSize = 0;
+  osFileSize(t.path, &fileSize);
+  bool newRoot = false;
+  int64_t endOfData = scanPos;
+  if (t.cr.indexArraySize == 0 && t.cr.currentIXCount == 0 && fileSize >= kCtrlRecSize + kRecordHeaderSize) {
+    trError(kSourceName, __LINE__, trClass.BTREEDB,
+            "openBtDb(): control record lists no nodes, but %llu bytes of records follow it.\n",
+            static_cast<unsigned long long>(fileSize - kCtrlRecSize));
+    t.dbErrno = 22;
+    return kToEnd;
+  }
+  if (fileSize == kCtrlRecSize || (t.cr.indexArraySize == 0 && t.cr.currentIXCount == 0)) {
+    t.cr.indexArraySize = 0;
+    t.cr.currentIXCount = 0;
+    newRoot = true;
+  } else {
+    t.indexArray = static_cast<indexNode*>(KX_CALLOC(1, uint64_t(t.cr.indexArraySize) * sizeof(indexNode)));
+    if (t.indexArray == nullptr) {
+      t.dbErrno = 12;
+      return -1;
+    }
+    t.newNDLast = int64_t(fileSize);
+    ChainEnd chain{};
+    int rc = walkChain(t, scanPos, &newRoot, &chain);
+    // A damaged chain closes the file untouched; a failing stream stays
+    // open for closeBtDb.
+    if (rc != 0) return t.dbErrno == 22 ? kToEnd : rc;
+    alignControlRecord(t, chain);
+    // The last slot may be claimed longer than what was written: the end
+    // of data is where the chain ends, so nothing is appended inside it.
+    endOfData = chain.end;
+    t.newNDLast = chain.end;
+  }
+  if (newRoot) {
+    int rc = makeNewRoot(t, endOfData);
+    if (rc != 0) return rc;
+  } else {
+    NodeP root = t.fetchPage(t.cr.rootOffset);
+    if (!isRealNode(root)) {
+      if (t.dbErrno == 0) t.dbErrno = 22;  // the root's subscript names no node
+      trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): unable to load root page.\n");
+      return kResultOpenFailed;
+    }
+    t.rootP = root;
+  }
+  if (t.addToList(&t.actList, t.cr.rootOffset) != 0) return -1;
+  int rc = t.purgecache();
+  return rc != 0 ? rc : kToEnd;
+}
+
+// Phase 4: creates the file anew with an empty tree.  Returns kToEnd, or
+// 102 when no subscript could be had for the root.
+int createDatabase(bTree& t) {
+  errno = 0;
+  t.dbHandle = std::fopen(t.path, "wb+");
+  if (t.dbHandle == nullptr) {
+    int err = errno;
+    t.dbErrno = err != 0 ? err : 13;
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): fopen: errno %d: \"%s\".\n", err,
+            std::strerror(err));
+    return kToEnd;
+  }
+  trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Opened db file '%s' in wb+ mode, handle=%p.\n", t.path,
+          static_cast<void*>(t.dbHandle));
+  if (t.indexArray != nullptr) KX_FREE(t.indexArray);
+  t.indexArray = nullptr;
+  t.cr.magic = kMagic;
+  t.cr.currentIXCount = 0;
+  t.cr.indexArraySize = 0;
+  t.cr.majorVersion = kMajorVersion;
+  t.cr.dataSize = t.dataSize;
+  t.cr.minorVersion = kMinorVersion;
+  std::memset(t.cr.journalInfoArea, 0, sizeof t.cr.journalInfoArea);
+  if (t.WriteCtrlRec() != 0) return kToEnd;
+  int64_t pos = 0;
+  errno = 0;
+  if (!osTell(t.dbHandle, &pos)) {
+    int err = errno;
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): fgetpos:  errno %d, \"%s\".\n", err,
+            std::strerror(err));
+    t.dbErrno = err != 0 ? err : 13;
+    return kToEnd;
+  }
+  t.rootP = t.dbCalloc(kSourceName, __LINE__);
+  if (t.rootP == nullptr) {
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): myCalloc returned NULL: %s .\n",
+            allocFailure(t.dbErrno));
+    return kToEnd;
+  }
+  int32_t s = t.addIndexEntry();
+  if (s == 0) {
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): addIndexEntry() failed on memory allocation.\n");
+    return kResultMemory;
+  }
+  setDiskLoc(t.rootP, s);
+  t.cr.rootOffset = s;
+  if (t.addToList(&t.actList, s) != 0) return kToEnd;
+  placeNewRoot(t, s, int64_t(kCtrlRecSize));
+  t.WriteCtrlRec();
+  return kToEnd;
+}
+
+// Phase 5: the end of every open that did not return early.
+int finishOpen(bTree& t, bool reset) {
+  if (t.dbErrno != 0) {
+    if (t.dbHandle != nullptr) std::fclose(t.dbHandle);
+    t.dbHandle = nullptr;
+    if (t.rootP != nullptr) t.dbFree(t.rootP, kSourceName, __LINE__);
+    t.rootP = nullptr;
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): Unable to open db file '%s'.\n", t.path);
+    return kResultOpenFailed;
+  }
+  if (reset) t.dbErrno = kErrnoRecreated;
+  std::fflush(t.dbHandle);
+  trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Successfully opened db file '%s' .\n", t.path);
+  traceCriticalValues(t, "openBtDb()");
+  return 0;
+}
+}  // namespace
+
+int bTree::openBtDb(const char* dbPath, bool deleteOnCreate) {
+  dbErrno = 0;
+  rootP = nullptr;
+  trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Opening btree db file '%s', delete on create = %s...\n", dbPath,
+          deleteOnCreate ? "Yes" : "No");
+  size_t length = std::strlen(dbPath);
+  if (path != nullptr) KX_FREE(path);
+  path = static_cast<char*>(KX_MALLOC(length + 1));
+  if (path == nullptr) {
+    dbErrno = 12;
+    return kResultOpenFailed;
+  }
+  std::memcpy(path, dbPath, length + 1);
+  freeList(&actList);
+  freeList(&avlList);
+  bool reset = false;
+  Next next = deleteOnCreate ? Next::kCreate : readControlRecord(*this, &reset);
+  if (next == Next::kLoad) {
+    int rc = loadDatabase(*this);
+    if (rc != kToEnd) return rc;
+  } else if (next == Next::kCreate) {
+    int rc = createDatabase(*this);
+    if (rc != kToEnd) return rc;
+  }
+  return finishOpen(*this, reset);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+// makeEmpty after the truncation: lists emptied, a new modified root at
+// 2088, the control record written again.
+void rootAfterTruncation(bTree& t) {
+  std::fflush(t.dbHandle);
+  t.newNDLast = int64_t(kCtrlRecSize);
+  t.freeList(&t.actList);
+  t.freeList(&t.avlList);
+  t.rootP = t.dbCalloc(kSourceName, __LINE__);
+  if (t.rootP == nullptr) {
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): myCalloc() returned NULL: %s .\n",
+            allocFailure(t.dbErrno));
+    return;
+  }
+  int32_t s = t.addIndexEntry();
+  if (s == 0) {
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): addIndexEntry() failed on memory allocation.\n");
+    KX_FREE(t.rootP);
+    t.rootP = nullptr;
+    return;
+  }
+  setDiskLoc(t.rootP, s);
+  t.cr.rootOffset = s;
+  if (t.addToList(&t.actList, s) != 0) {
+    KX_FREE(t.rootP);
+    t.rootP = nullptr;
+    return;
+  }
+  placeNewRoot(t, s, int64_t(kCtrlRecSize));
+  t.WriteCtrlRec();
+}
+}  // namespace
+
+int bTree::makeEmpty() {
+  errno = 0;
+  dbErrno = 0;
+  trPrint(TR_SITE, trClass.BTREEDB, "makeEmpty() entry\n");
+  if (dbHandle == nullptr || path == nullptr) {
+    dbErrno = 22;
+    traceCriticalValues(*this, "makeEmpty()");
+    return 0;
+  }
+  dbHandle = std::freopen(path, "wb+", dbHandle);
+  if (dbHandle == nullptr) {
+    // freopen closes the stream whatever happens: the object is closed now.
+    int err = errno;
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): freopen: errno %d: \"%s\".\n", err,
+            std::strerror(err));
+    dbErrno = err != 0 ? err : 13;
+  } else {
+    cr.rootOffset = 1;
+    cr.lastIndex = 1;
+    cr.lastNDRec = int64_t(kCtrlRecSize);
+    cr.indexArraySize = 0;
+    cr.currentIXCount = 0;
+    // The buffers of the old tree go with the array that finds them.
+    dropCachedNodes(*this);
+    if (indexArray != nullptr) KX_FREE(indexArray);
+    indexArray = nullptr;
+    int64_t pos = 0;
+    errno = 0;
+    if (WriteCtrlRec() == 0 && !osTell(dbHandle, &pos)) {
+      int err = errno;
+      trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): fgetpos: errno %d: \"%s\".\n", err,
+              std::strerror(err));
+      dbErrno = err != 0 ? err : 13;
+    } else {
+      rootAfterTruncation(*this);
+    }
+  }
+  traceCriticalValues(*this, "makeEmpty()");
+  return dbErrno == 0 ? 1 : 0;
+}
+
+void bTree::closeBtDb() {
+  trPrint(TR_SITE, trClass.BTREEDB, "closeBtDb(): Closing db handle %p .\n", static_cast<void*>(dbHandle));
+  if (dbHandle == nullptr) return;
+  if (path != nullptr) KX_FREE(path);
+  path = nullptr;
+  FlushMemNodes();
+  std::fclose(dbHandle);
+  dbHandle = nullptr;
+}
+
+void bTree::ExitCleanup() {
+  trPrint(TR_SITE, trClass.BTREEDB, "ExitCleanup() entry. actList = %p\n", static_cast<void*>(actList));
+  int visited = 0;
+  listCell** link = &actList;
+  while (*link != nullptr) {
+    ++visited;
+    listCell* cell = *link;
+    int32_t s = cell->subscript;
+    indexNode* e = entryAt(*this, s);
+    if (e == nullptr || (rootP != nullptr && e->node == rootP)) {
+      link = &cell->next;
+      continue;
+    }
+    if (e->state == kStateOnDisk) {
+      trPrint(TR_SITE, trClass.BTREEDB, "ExitCleanup() found empty indexNode[%d]\n", int(s));
+      *link = cell->next;
+      KX_FREE(cell);
+      continue;
+    }
+    if (e->node != nullptr && KX_CHECK(e->node) != 0)
+      trPrint(TR_SITE, trClass.BTREEDB, "ExitCleanup() bad memory check for indexArray[%d], node: %p\n", int(s),
+              static_cast<void*>(e->node));
+    if (e->state == kStateOccupied) e->state = kStateClean;
+    else if (e->state == kStateModHold) e->state = kStateModified;
+    link = &cell->next;
+  }
+  trPrint(TR_SITE, trClass.BTREEDB, "ExitCleanup() actlist size: %d\n", visited);
+}
+
+uint64_t bTree::dbFileSize() {
+  uint64_t size = 0;
+  if (path == nullptr || path[0] == '\0') return 0;
+  if (!osFileSize(path, &size)) return 0;
+  return size;
+}

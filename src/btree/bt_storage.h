@@ -1,0 +1,40 @@
+// Storage-internal helpers shared by bt_object.cc, bt_open.cc, bt_cache.cc
+// and bt_pageio.cc.  Not for the key operations: they see nodes only through
+// the bTree members of jbbtreev.h.
+#pragma once
+
+#include <cstdint>
+
+#include "btree/jbbtreev.h"
+
+namespace jbbstorage {
+
+// Node buffers grow by whole allocation units.  A new empty node is one
+// unit: an 8-byte allocSize prefix and 25332 image bytes.
+constexpr uint64_t kAllocUnit = 25340;
+// Bytes a buffer read from disk carries beyond its image.
+constexpr uint64_t kReadSlack = 80;
+// An entry is at most 32767 bytes (its length is read as a signed 16-bit
+// value when entries are moved), so no sound image is larger than this.
+constexpr uint64_t kMaxEntryLength = 32767;
+constexpr uint64_t kMaxImageSize = 72 + 10 * kMaxEntryLength;
+
+// The name dbFree prints for an index-entry state.
+const char* stateName(int32_t state);
+
+// Checks a node image read from a slot before anyone uses it: nodeSize at
+// least 72 and equal to the size the index expected, at most 10 entries,
+// child references of the used positions not negative, every entry inside
+// nodeSize, every key terminated and every data record of dataSize bytes
+// inside its entry.  Reads nothing outside image[0, nodeSize).
+bool nodeImageSound(const uint8_t* image, uint64_t nodeSize, uint16_t dataSize);
+
+// The index entry of subscript s, or null when s lies outside the array.
+// Every lookup by a subscript that came from a list, a node or the file
+// goes through here, so a bad subscript can never reach past the array.
+inline indexNode* entryAt(const bTree& t, int32_t s) {
+  if (t.indexArray == nullptr || s < 1 || uint32_t(s) >= t.cr.indexArraySize) return nullptr;
+  return &t.indexArray[s];
+}
+
+}  // namespace jbbstorage
