@@ -153,6 +153,9 @@ class bTree {
  private:
   NodeP Search(const wchar16* target, NodeP node, int* targetPos, int depth);
   int WalkTree(NodeP p, int depth);
+  // RecDelete at `depth` levels below the root (the public form starts at
+  // 0); the depth bounds the descent in a file whose children point back up.
+  int RecDelete(const wchar16* target, NodeP* pp, int depth);
 };
 
 // Reads the 2088-byte control record of the file at path into buffer.
