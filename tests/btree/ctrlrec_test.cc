@@ -23,7 +23,9 @@ class CtrlRecTest : public testing::Test {
   void writeFile(const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path_.c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    if (!bytes.empty()) {
+      ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    }
     std::fclose(f);
   }
   int read(uint8_t* buffer) {
