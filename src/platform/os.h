@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "platform/psstr.h"
 
@@ -45,3 +46,33 @@ bool osFileSize(const char* path, uint64_t* size);
 // Windows runtime refuses times before 1970, both refuse years it cannot
 // represent).  size is at least 26.
 bool osCtime64(int64_t seconds, char* buf, size_t size);
+
+// The separator between directory and name in a path: '\\' on Windows, '/'
+// on Linux.
+char osPathSeparator();
+// The current working directory into buf (size bytes, terminator included);
+// false when it cannot be read or does not fit.
+bool osCurrentDirectory(char* buf, size_t size);
+
+// The wall-clock time now: seconds since 1970 and the milliseconds within
+// that second, from one reading of the clock.
+void osTimeNow(int64_t& seconds, uint32_t& millis);
+// The local breakdown of seconds since 1970 (thread-safe); false when it
+// fails.
+bool osLocalTime(int64_t seconds, struct tm& out);
+
+// The operating system's version, asked once by the caller: major, minor and
+// whether it is of the NT family of Windows.
+void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily);
+
+// Code-page conversions.  osCodePageToWide converts len bytes of src into
+// at most cap units of dst; osWideToCodePage converts n units into at most
+// cap bytes of dst (cut by whole characters), a character the page lacks
+// becoming its look-alike in the page or the page's default character.
+// Both write no terminator and return the count written, or SIZE_MAX when
+// the page is not supported or the conversion fails.
+size_t osCodePageToWide(int page, const char* src, size_t len, wchar16* dst, size_t cap);
+size_t osWideToCodePage(int page, const wchar16* src, size_t n, char* dst, size_t cap);
+
+// The id of the running process (the trace lines' PID prefix).
+uint32_t osProcessId();

@@ -2,10 +2,13 @@
 // 32-bit code point here, so conversions go through it one character at a
 // time and surrogate pairs are made and taken apart in this file.
 #include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -103,3 +106,36 @@ bool osCtime64(int64_t seconds, char* buf, size_t size) {
   std::strcpy(buf, text);
   return true;
 }
+
+char osPathSeparator() { return '/'; }
+
+bool osCurrentDirectory(char* buf, size_t size) { return getcwd(buf, size) != nullptr; }
+
+void osTimeNow(int64_t& seconds, uint32_t& millis) {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  seconds = int64_t(ts.tv_sec);
+  millis = uint32_t(ts.tv_nsec / 1000000);
+}
+
+bool osLocalTime(int64_t seconds, struct tm& out) {
+  time_t t = time_t(seconds);
+  return localtime_r(&t, &out) != nullptr;
+}
+
+// Linux has no legacy version word: the version is the leading numbers of
+// the kernel release ("6.1.0-..."), and the system is never of the NT family.
+void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily) {
+  major = 0;
+  minor = 0;
+  ntFamily = false;
+  struct utsname names {};
+  if (uname(&names) != 0) return;
+  unsigned a = 0, b = 0;
+  if (std::sscanf(names.release, "%u.%u", &a, &b) >= 1) {
+    major = uint16_t(a);
+    minor = uint16_t(b);
+  }
+}
+
+uint32_t osProcessId() { return uint32_t(getpid()); }

@@ -3,7 +3,9 @@
 // kernel, and the user-interface library's upper-casing.
 #include <windows.h>
 
+#include <direct.h>
 #include <sys/stat.h>
+#include <sys/timeb.h>
 #include <sys/types.h>
 
 #include <clocale>
@@ -84,3 +86,30 @@ bool osCtime64(int64_t seconds, char* buf, size_t size) {
   std::strcpy(buf, text);
   return true;
 }
+
+char osPathSeparator() { return '\\'; }
+
+bool osCurrentDirectory(char* buf, size_t size) { return _getcwd(buf, int(size)) != nullptr; }
+
+void osTimeNow(int64_t& seconds, uint32_t& millis) {
+  struct __timeb64 now {};
+  _ftime64(&now);
+  seconds = int64_t(now.time);
+  millis = uint32_t(now.millitm);
+}
+
+bool osLocalTime(int64_t seconds, struct tm& out) {
+  __time64_t t = __time64_t(seconds);
+  return _localtime64_s(&out, &t) == 0;
+}
+
+// The legacy version word: major in the lowest byte, minor in the next, and
+// the top bit clear on the NT family.
+void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily) {
+  DWORD word = GetVersion();
+  major = uint16_t(word & 0xFF);
+  minor = uint16_t((word >> 8) & 0xFF);
+  ntFamily = (word & 0x80000000u) == 0;
+}
+
+uint32_t osProcessId() { return uint32_t(GetCurrentProcessId()); }

@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "messages/kvenls.h"
 #include "messages/logutils.h"
 #include "trace/kxmem.h"
 #include "trace/trace.h"
 
 namespace {
 constexpr char kSourceName[] = "traceplus";
+// The lead-in text of every error-log entry made by trError.
+constexpr uint16_t kErrorLeadIn = 361;
 
 // Source prefix (when PREFIX is on) and message; returns the text's length.
 int buildWorkingText(char* buf, const char* source, int32_t line, const char* format, va_list args) {
@@ -19,11 +22,29 @@ int buildWorkingText(char* buf, const char* source, int32_t line, const char* fo
   if (prefix < 0) prefix = 0;
   int message = std::vsnprintf(buf + prefix, size_t(kTraceLineSize - prefix), format, args);
   if (message < 0) message = 0;
+  if (message >= kTraceLineSize - prefix) message = kTraceLineSize - prefix - 1;
   return prefix + message;
 }
 
 // A byte of 1 selects the line; the bit of value 2 alone does not.
 bool classSelects(unsigned char classFlag) { return trClass.ERROR != 0 || (classFlag & ~2u) != 0; }
+
+// The error-log copy: message 361's text (when the repository has it)
+// followed by the working text.  Skipped without a word when no memory can
+// be had.
+void logErrorCopy(const char* work) {
+  auto* logText = static_cast<char*>(KX_MALLOC(kTraceLineSize));
+  if (logText == nullptr) return;
+  std::memset(logText, 0, kTraceLineSize);
+  if (char* leadIn = nlsMessageTextV(kErrorLeadIn, nullptr, nullptr)) {
+    std::snprintf(logText, kTraceLineSize, "%s", leadIn);
+    KX_FREE(leadIn);
+  }
+  size_t used = std::strlen(logText);
+  std::snprintf(logText + used, kTraceLineSize - used, "%s", work);
+  errorLogWrite(logText);
+  KX_FREE(logText);
+}
 }  // namespace
 
 int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) {
@@ -56,15 +77,7 @@ int trError(const char* source, int32_t line, unsigned char classFlag, const cha
   va_start(args, format);
   int count = buildWorkingText(work, source, line, format, args);
   va_end(args);
-  if (logCopy) {
-    auto* logText = static_cast<char*>(KX_MALLOC(kTraceLineSize));
-    if (logText != nullptr) {
-      std::memset(logText, 0, kTraceLineSize);
-      std::strncat(logText, work, kTraceLineSize - 1);
-      errorLogWrite(logText);
-      KX_FREE(logText);
-    }
-  }
+  if (logCopy) logErrorCopy(work);
   int result = 0;
   if (trIsActive()) {
     result = count;

@@ -1,0 +1,32 @@
+// nlOrderInsert: fills the inserts of one message text.
+//
+// A text whose first byte is 1 is a printf format (the rest of the text).
+// A text whose first byte is 0 carries ordered inserts:
+//   OFFSET       SIZE  CONTENT
+//   0            1     0
+//   1            4     wide mask, big-endian: bit i marks insert i as wide
+//   5            1     insert count k
+//   6            k     order list: argument j fills insert order[j]
+//   6 + k        ...   k descriptors: leading integer count (0-2, for "*"
+//                      width and precision), value kind (0 pointer, 1 and 2
+//                      32-bit integer, 3 double), zero-terminated conversion
+//   ...          ...   k + 1 zero-terminated text pieces
+// The result is piece 0, insert 0, piece 1, ..., piece k.  Any other first
+// byte yields an empty text.
+//
+// Conversions come from the repository file and are checked before use: one
+// conversion of the descriptor's kind, with no more "*" than the leading
+// integers; an insert whose conversion does not pass stays empty.  A wide
+// insert is a wchar16 string (or character); characters the C runtime cannot
+// show become '_' in the formatted copy (the caller's string is not changed).
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+
+#include "messages/nlsbuffer.h"
+
+// Appends the filled text to out; args null means no insert values (a
+// printf text is then taken as it stands and ordered inserts stay empty).
+// Returns false when the text is damaged or no storage can be had.
+bool nlOrderInsert(nlsCharBuffer& out, const char* text, size_t length, va_list* args);
