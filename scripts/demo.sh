@@ -9,7 +9,8 @@ cmake --build --preset linux >/dev/null
 bin=build/linux
 sample=build/sample/journal
 mkdir -p build/sample
-if [ -x "$bin/tools/jbbbuild" ]; then
-  "$bin/tools/jbbbuild" --out "$sample.jbbdb" --generate 2500 --type 1 --server SERVER --node NODE1 --fs /home
-fi
+# A valid change journal of 2500 entries for server SERVER, node NODE1.
+"$bin/tools/jbbbuild" --out "$sample.jbbdb" --generate 2500 --seed 1 \
+  --type 1 --state 2 --activation 1700000000 --validation 1700086400 \
+  --max-size 5368709120 --server SERVER --node NODE1 --fs /home
 "$bin/src/viewer/jbbview" "$sample" "$@"

@@ -224,6 +224,60 @@ TEST(Layout, IndexArraySizeGrowsInStepsOf500) {
   }
 }
 
+TEST(Layout, ExplicitNodeOrderAndSlackPerSlot) {
+  TreeNode root;
+  std::string error;
+  ASSERT_TRUE(parseShape("[f] ([a b c d e] [g h i j k])", 32, &root, &error));
+  DbSpec spec;
+  spec.layout.nodeOrder = {2, 1, 0};  // the root last
+  spec.layout.slackOf = [](int32_t subscript) { return subscript == 3 ? 100u : 0u; };
+  BuiltImage image;
+  ASSERT_TRUE(buildImage(root, spec, &image, &error)) << error;
+  CheckResult r = checkImage(image.bytes);
+  EXPECT_TRUE(r.ok()) << r.report();
+  EXPECT_EQ(3, r.ctrl.rootOffset);
+  EXPECT_EQ(3, r.ctrl.lastIndex);
+  EXPECT_EQ(r.slots[2].position, r.ctrl.lastNDRec);
+  EXPECT_EQ(r.slots[2].nodeSize + 100u, r.slots[2].slotLength);
+  EXPECT_EQ((std::vector<int32_t>{2, 1}), r.nodes[0].children);
+  EXPECT_EQ(K("g"), r.node(1)->keys[0]);
+
+  spec.layout.nodeOrder = {0, 0, 1};
+  EXPECT_FALSE(buildImage(root, spec, &image, &error));
+}
+
+TEST(Layout, WriterRefusesWhatTheFormatCannotHold) {
+  TreeNode root;
+  std::string error;
+  BuiltImage image;
+  root.entries.resize(11);
+  for (size_t i = 0; i < 11; ++i) root.entries[i].key = sequentialKeys(11)[i];
+  EXPECT_FALSE(buildImage(root, DbSpec(), &image, &error));
+  root.entries.resize(1);
+  root.entries[0].key = Key(16400, u'x');  // entry above 32767 bytes
+  EXPECT_FALSE(buildImage(root, DbSpec(), &image, &error));
+  root.entries[0].key = Key{u'a', 0, u'b'};
+  EXPECT_FALSE(buildImage(root, DbSpec(), &image, &error));
+  root.entries[0].key = K("a");
+  root.entries[0].data = Bytes(33, 1);
+  EXPECT_FALSE(buildImage(root, DbSpec(), &image, &error));
+  root.entries[0].data = Bytes(31, 1);  // shorter data is zero-padded
+  ASSERT_TRUE(buildImage(root, DbSpec(), &image, &error)) << error;
+  CheckResult r = checkImage(image.bytes);
+  ASSERT_EQ(1u, r.entries.size());
+  EXPECT_EQ(0, r.entries[0].data[31]);
+}
+
+TEST(Bulk, HundredThousandEntries) {
+  std::vector<Entry> entries = sortedEntries(100000, 8);
+  TreeNode root;
+  std::string error;
+  ASSERT_TRUE(bulkLoad(entries, BulkOptions(), &root, &error)) << error;
+  CheckResult r = buildAndCheck(root, DbSpec());
+  EXPECT_TRUE(r.ok()) << r.report();
+  expectSameEntries(entries, r);
+}
+
 TEST(File, WriteAndCheckByPath) {
   std::string path = ::testing::TempDir() + "roundtrip_file.jbbdb";
   TreeNode root;

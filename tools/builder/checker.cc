@@ -7,6 +7,7 @@
 #include <set>
 
 #include "btree/format.h"
+#include "builder/writer.h"
 
 using namespace jbbformat;
 
@@ -306,20 +307,10 @@ CheckResult checkImage(const Bytes& bytes, const CheckOptions& options) {
 
 CheckResult checkDatabase(const std::string& path, const CheckOptions& options) {
   Bytes bytes;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
+  std::string error;
+  if (!readFile(path, &bytes, &error)) {
     CheckResult r;
-    r.problems.push_back("cannot open " + path);
-    return r;
-  }
-  uint8_t buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) {
-    CheckResult r;
-    r.problems.push_back("cannot read " + path);
+    r.problems.push_back(error);
     return r;
   }
   return checkImage(bytes, options);

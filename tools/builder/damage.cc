@@ -43,6 +43,7 @@ const Named kNames[] = {
     {Damage::CountsTooSmall, "counts-too-small"},
     {Damage::RootFree, "root-free"},
     {Damage::RootMissing, "root-missing"},
+    {Damage::TrailingBytes, "trailing-bytes"},
 };
 
 // The damage functions return 1 when done, 0 when the kind is not theirs,
@@ -75,6 +76,9 @@ int damageFile(Damage kind, BuiltImage* im, std::string* error) {
       im->bytes.resize(size_t(last.position) + kRecordHeaderSize + (last.slotLength - kRecordHeaderSize) / 2);
       return 1;
     }
+    case Damage::TrailingBytes:
+      im->bytes.insert(im->bytes.end(), 10, 0x5A);
+      return 1;
     case Damage::ShortControlRecord:
       im->bytes.resize(kCtrlRecSize - 1);
       return 1;

@@ -42,6 +42,8 @@ enum class Damage {
   CountsTooSmall,      // currentIXCount is the highest subscript in use, one too small
   RootFree,            // the root's record is marked free (recordState 1)
   RootMissing,         // rootOffset names a subscript that no record carries
+  TrailingBytes,       // 10 bytes of 0x5A follow the last slot: too few for a
+                       // record header
 };
 
 // Names as the command line spells them ("truncated-file", "bad-magic", ...).

@@ -172,6 +172,13 @@ Key numbered(uint64_t v, int width) {
 
 }  // namespace
 
+std::vector<Key> sequentialKeys(size_t n, const Key& prefix, int width) {
+  std::vector<Key> out;
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) out.push_back(prefix + numbered(i, width));
+  return out;
+}
+
 std::vector<Key> syntheticPaths(size_t n, uint64_t seed, const Key& root, bool mixedScripts) {
   Rng rng(seed);
   std::vector<Key> out;
@@ -196,8 +203,30 @@ std::vector<Key> syntheticPaths(size_t n, uint64_t seed, const Key& root, bool m
   return out;
 }
 
+std::vector<size_t> treeOrder(const std::vector<Key>& keys) {
+  // Big-endian bytes of the units compare with memcmp in unit order, which
+  // is several times faster than comparing unit by unit.
+  std::vector<std::pair<std::string, size_t>> sortable(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) {
+    std::string& be = sortable[i].first;
+    be.resize(2 * keys[i].size());
+    for (size_t k = 0; k < keys[i].size(); ++k) {
+      be[2 * k] = char(keys[i][k] >> 8);
+      be[2 * k + 1] = char(keys[i][k] & 0xFF);
+    }
+    sortable[i].second = i;
+  }
+  std::sort(sortable.begin(), sortable.end());
+  std::vector<size_t> order(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) order[i] = sortable[i].second;
+  return order;
+}
+
 bool sortKeys(std::vector<Key>* keys, bool removeDuplicates, std::string* error) {
-  std::sort(keys->begin(), keys->end());
+  std::vector<size_t> order = treeOrder(*keys);
+  std::vector<Key> sorted(keys->size());
+  for (size_t i = 0; i < order.size(); ++i) sorted[i] = std::move((*keys)[order[i]]);
+  keys->swap(sorted);
   auto dup = std::adjacent_find(keys->begin(), keys->end());
   if (dup == keys->end()) return true;
   if (!removeDuplicates) {

@@ -39,6 +39,13 @@ bool readKeyFile(const std::string& path, std::vector<Key>* keys, std::string* e
 std::vector<Key> syntheticPaths(size_t n, uint64_t seed, const Key& root = u"/home",
                                 bool mixedScripts = false);
 
+// n keys prefix + zero-padded running number ("k0000", "k0001", ...), in
+// tree order as long as the numbers keep to `width` digits.
+std::vector<Key> sequentialKeys(size_t n, const Key& prefix = u"k", int width = 4);
+
+// The order in which `keys` are in tree order (stable for equal keys).
+std::vector<size_t> treeOrder(const std::vector<Key>& keys);
+
 // Sorts keys into tree order.  With removeDuplicates, equal keys are kept
 // once; otherwise a duplicate fails (false, *error names it).
 bool sortKeys(std::vector<Key>* keys, bool removeDuplicates, std::string* error);

@@ -121,9 +121,13 @@ bool parseShape(const std::string& text, size_t dataSize, TreeNode* root, std::s
 }
 
 bool sortEntries(std::vector<Entry>* entries, bool removeDuplicates, std::string* error) {
-  auto less = [](const Entry& a, const Entry& b) { return a.key < b.key; };
   auto equal = [](const Entry& a, const Entry& b) { return a.key == b.key; };
-  std::stable_sort(entries->begin(), entries->end(), less);
+  std::vector<Key> keys(entries->size());
+  for (size_t i = 0; i < keys.size(); ++i) keys[i] = (*entries)[i].key;
+  std::vector<size_t> order = treeOrder(keys);
+  std::vector<Entry> sorted(entries->size());
+  for (size_t i = 0; i < order.size(); ++i) sorted[i] = std::move((*entries)[order[i]]);
+  entries->swap(sorted);
   auto dup = std::adjacent_find(entries->begin(), entries->end(), equal);
   if (dup == entries->end()) return true;
   if (!removeDuplicates) {

@@ -63,10 +63,20 @@ bool listNodes(const TreeNode& root, size_t dataSize, std::vector<NodeRef>* out,
 
 // File order: breadth-first indices, optionally shuffled, with -1 for each
 // free slot, spread so that no free slot comes last.
+bool orderValid(const std::vector<size_t>& order, size_t liveCount) {
+  if (order.size() != liveCount) return false;
+  std::vector<bool> seen(liveCount, false);
+  for (size_t i : order) {
+    if (i >= liveCount || seen[i]) return false;
+    seen[i] = true;
+  }
+  return true;
+}
+
 std::vector<long> fileOrder(size_t liveCount, const Layout& layout) {
   std::vector<long> live(liveCount);
-  for (size_t i = 0; i < liveCount; ++i) live[i] = long(i);
-  if (layout.shuffle) {
+  for (size_t i = 0; i < liveCount; ++i) live[i] = long(layout.nodeOrder.empty() ? i : layout.nodeOrder[i]);
+  if (layout.shuffle && layout.nodeOrder.empty()) {
     Rng rng(layout.shuffleSeed);
     for (size_t i = liveCount; i > 1; --i) std::swap(live[i - 1], live[rng.below(i)]);
   }
@@ -156,6 +166,8 @@ bool buildImage(const TreeNode& root, const DbSpec& spec, BuiltImage* image, std
   }
   std::vector<NodeRef> nodes;
   if (!listNodes(root, spec.dataSize, &nodes, error)) return false;
+  if (!layout.nodeOrder.empty() && !orderValid(layout.nodeOrder, nodes.size()))
+    return fail(error, "the node order must name every node once");
   *image = BuiltImage();
   image->entryCount = entryCountOf(root);
   bool treeless = root.entries.empty() && root.children.empty() && !layout.writeEmptyRoot;
@@ -168,7 +180,8 @@ bool buildImage(const TreeNode& root, const DbSpec& spec, BuiltImage* image, std
     Placement pl{int32_t(j + 1), pos, layout.freeSlotSize, layout.freeSlotSize, true, nullptr};
     if (order[j] >= 0) {
       const NodeRef& ref = nodes[size_t(order[j])];
-      pl.slotLength = uint64_t(ref.nodeSize) + layout.slack;
+      uint32_t slack = layout.slackOf ? layout.slackOf(pl.subscript) : layout.slack;
+      pl.slotLength = uint64_t(ref.nodeSize) + slack;
       pl.nodeSize = ref.nodeSize;
       pl.free = false;
       pl.node = ref.node;
@@ -206,6 +219,25 @@ bool writeFile(const std::string& path, const Bytes& bytes, std::string* error) 
   ok = (std::fclose(f) == 0) && ok;
   if (!ok) return fail(error, "cannot write " + path);
   return true;
+}
+
+bool readFile(const std::string& path, Bytes* bytes, std::string* error) {
+  bytes->clear();
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return fail(error, "cannot open " + path);
+  uint8_t buf[1 << 16];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->insert(bytes->end(), buf, buf + n);
+  bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) return fail(error, "cannot read " + path);
+  return true;
+}
+
+bool writeShape(const std::string& path, const std::string& shape, const DbSpec& spec,
+                std::string* error) {
+  TreeNode root;
+  return parseShape(shape, spec.dataSize, &root, error) && writeDatabase(path, root, spec, error);
 }
 
 bool writeDatabase(const std::string& path, const TreeNode& root, const DbSpec& spec,

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,8 +30,14 @@ struct Layout {
   int freeSlots = 0;          // free slots spread between the live records
   uint32_t freeSlotSize = 120;  // slot length of each free slot (>= 24)
   uint32_t slack = 0;         // stale bytes past every node in its slot
+  // When set, the stale bytes of the node that gets this subscript
+  // (instead of `slack`).
+  std::function<uint32_t(int32_t subscript)> slackOf;
   bool shuffle = false;       // nodes in a seeded random order
   uint64_t shuffleSeed = 1;
+  // When not empty, the nodes' file order as breadth-first indices (0 is
+  // the root); it must name every node once.  Overrides `shuffle`.
+  std::vector<size_t> nodeOrder;
   // An empty tree is written as a database that has been created and
   // closed (a 72-byte root record, 2160 bytes); false writes only the
   // control record (2088 bytes), as a database just created.
@@ -70,7 +77,7 @@ struct Placement {
   uint64_t slotLength;
   uint32_t nodeSize;
   bool free;
-  const TreeNode* node;  // null for a free slot
+  const TreeNode* node;  // into the tree given to buildImage; null for a free slot
 };
 
 struct BuiltImage {
@@ -89,5 +96,9 @@ bool buildImage(const TreeNode& root, const DbSpec& spec, BuiltImage* image, std
 bool writeDatabase(const std::string& path, const TreeNode& root, const DbSpec& spec,
                    std::string* error, BuiltImage* image = nullptr);
 bool writeFile(const std::string& path, const Bytes& bytes, std::string* error);
+bool readFile(const std::string& path, Bytes* bytes, std::string* error);
+// parseShape, then writeDatabase.
+bool writeShape(const std::string& path, const std::string& shape, const DbSpec& spec,
+                std::string* error);
 
 }  // namespace jbbbuilder
