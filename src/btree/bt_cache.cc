@@ -15,12 +15,15 @@
 //      succeeded, so a failed write loses nothing while the node stays.
 //  (4) FlushMemNodes drops every buffer.  It writes each changed node first
 //      and the control record once per actList cell; after it no node is in
-//      memory and rootP is null until the root is fetched again.
+//      memory and rootP is null until the root is fetched again.  A failed
+//      node write does not stop it (the node is dropped all the same), but
+//      its result is the first failure, never a later success.
 //  (5) A subscript is handed out once: addIndexEntry never returns 0 nor
 //      one below currentIXCount, and every subscript in the file is below
 //      currentIXCount after the open (bt_open.cc brings the counts in line).
 //  (6) The lists only ever hold subscripts inside the index array; every
 //      lookup by subscript goes through entryAt, which refuses others.
+#include <cerrno>
 #include <cstring>
 
 #include "btree/bt_storage.h"
@@ -176,8 +179,14 @@ int bTree::FlushMemNodes() {
     if (dbHandle != nullptr && (state == kStateModified || state == kStateModHold)) {
       trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes(): found mod at = %d, disk location: %lld\n", int(s),
               static_cast<long long>(diskLocOf(e->node)));
-      result = RealWrite(e);
-      std::fflush(dbHandle);
+      // The first failure stands: a later write that succeeds must not
+      // report the whole flush as done.
+      int rc = RealWrite(e);
+      if (rc == 0 && std::fflush(dbHandle) != 0) {
+        dbErrno = errno != 0 ? errno : 13;
+        rc = kResultWriteFailed;
+      }
+      if (result == 0) result = rc;
       e = entryAt(*this, s);
     } else if (state != kStateClean && state != kStateOccupied) {
       trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes() invalid entry in the  activeNode list: %d\n", int(s));

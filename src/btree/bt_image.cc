@@ -33,6 +33,8 @@ bool entrySound(const uint8_t* image, uint64_t off, uint64_t end, uint16_t dataS
 bool nodeImageSound(const uint8_t* image, uint64_t nodeSize, uint16_t dataSize) {
   if (nodeSize < kDiskNodeBaseSize || nodeSize > kMaxImageSize) return false;
   if (getU32(image + kNodeSize) != nodeSize) return false;
+  // A free slot's header over a stale image is no node.
+  if (getU32(image + kNodeRecordState) == kRecordFree) return false;
   int count = getU16(image + kNodeCount);
   if (count > kMaxEntries) return false;
   // branch[0] == -1 is the in-memory mark of a node being released; a

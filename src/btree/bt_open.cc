@@ -2,13 +2,12 @@
 // downlevel or corrupt database), makeEmpty, closeBtDb, ExitCleanup and
 // dbFileSize.
 //
-// The open rebuilds the index array from the record chain, because the
-// control record on disk may lag behind the records.  A damaged chain (a
-// slot shorter than its header, a subscript outside the array, two live
-// records with one subscript) fails the open with 942 and dbErrno 22 and
-// leaves the file as it was.  A control record that says the tree is empty
-// (both counts 0) while records follow it also fails that way: a new root
-// placed at 2088 would overwrite the first record.
+// The open rebuilds the index array from the record chain (bt_chain.cc),
+// because the control record on disk may lag behind the records.  A damaged
+// chain fails the open with 942 and dbErrno 22 and leaves the file as it
+// was.  A control record that says the tree is empty (both counts 0) while
+// records follow it fails the same way: a new root placed at 2088 would
+// overwrite the first record.
 #include <cerrno>
 #include <cstring>
 
@@ -56,6 +55,12 @@ void placeNewRoot(bTree& t, int32_t s, int64_t pos) {
   t.newNDLast = pos + int64_t(kDiskNodeBaseSize);
 }
 
+// Frees a new root that never made it into the index.
+void discardRoot(bTree& t) {
+  KX_FREE(t.rootP);
+  t.rootP = nullptr;
+}
+
 // Frees the buffer of every node cached for the tree about to be thrown
 // away; a subscript may stand on actList more than once.
 void dropCachedNodes(bTree& t) {
@@ -67,110 +72,6 @@ void dropCachedNodes(bTree& t) {
     e->state = kStateOnDisk;
   }
   t.rootP = nullptr;
-}
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// The record chain.
-
-namespace {
-struct ChainEnd {
-  int64_t end;      // where the chain ends: the end of data
-  int64_t lastPos;  // position of the last slot, -1 when there is none
-  int32_t lastLoc;  // its subscript
-  int32_t maxLoc;   // the highest subscript met
-};
-
-// Records one record header at pos in the index.  Returns false (dbErrno 22)
-// when the header breaks the chain's invariants.
-bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
-  uint64_t slot = getU64(h + kNodeSlotLength);
-  int32_t s = getI32(h + kNodeDiskLoc);
-  bool isFree = getU32(h + kNodeRecordState) == kRecordFree;
-  indexNode* e = entryAt(t, s);
-  if (slot < kRecordHeaderSize || slot > uint64_t(INT64_MAX - pos) || e == nullptr) {
-    trError(kSourceName, __LINE__, trClass.BTREEDB,
-            "openBtDb(): damaged record at %lld: slot length %llu, ixaSubscript %d.\n", static_cast<long long>(pos),
-            static_cast<unsigned long long>(slot), int(s));
-    t.dbErrno = 22;
-    return false;
-  }
-  if (e->state != kStateUnassigned) {
-    // Two live records with one subscript cannot both be reached; a free
-    // record that repeats a subscript is only lost space and is left out.
-    if (!isFree && e->state != kStateAvailable) {
-      trError(kSourceName, __LINE__, trClass.BTREEDB,
-              "openBtDb(): two records at %lld and %lld carry ixaSubscript %d.\n",
-              static_cast<long long>(e->nodePos), static_cast<long long>(pos), int(s));
-      t.dbErrno = 22;
-      return false;
-    }
-    if (isFree) return true;
-    t.removeFromList(&t.avlList, s);
-  }
-  e->nodePos = pos;
-  e->slotLength = slot;
-  e->nodeSize = getU32(h + kNodeSize);
-  if (isFree) {
-    e->state = kStateAvailable;
-    if (t.addToList(&t.avlList, s) != 0) return false;
-    if (s == t.cr.rootOffset) *freeRoot = true;
-  } else {
-    e->state = kStateOnDisk;
-    if (s == t.cr.rootOffset) *freeRoot = false;
-  }
-  trPrint(TR_SITE, trClass.BTREEDB, "openBTDb() node at: %lld, ixaSubscript: %d\n", static_cast<long long>(pos),
-          int(s));
-  return true;
-}
-
-// Walks the records from pos to the end of the file.  Every step advances
-// by at least a header's length, so the walk ends.  Returns 0, or 942 with
-// the cause in dbErrno.
-int walkChain(bTree& t, int64_t pos, bool* freeRoot, ChainEnd* out) {
-  *out = ChainEnd{pos, -1, 0, 0};
-  uint8_t h[kRecordHeaderSize];
-  while (t.dbErrno == 0) {
-    if (std::fread(h, 1, sizeof h, t.dbHandle) < sizeof h) break;
-    if (!indexRecord(t, h, pos, freeRoot)) return kResultOpenFailed;
-    out->lastPos = pos;
-    out->lastLoc = getI32(h + kNodeDiskLoc);
-    if (out->lastLoc > out->maxLoc) out->maxLoc = out->lastLoc;
-    pos += int64_t(getU64(h + kNodeSlotLength));
-    out->end = pos;
-    errno = 0;
-    if (!osSeek(t.dbHandle, pos)) {
-      int err = errno;
-      t.dbErrno = err != 0 ? err : 22;
-      trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): fgetpos: errno %d, \"%s\".\n", err,
-              std::strerror(err));
-      return kResultOpenFailed;
-    }
-  }
-  if (std::ferror(t.dbHandle)) {
-    int err = errno;
-    t.dbErrno = err != 0 ? err : 13;
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): ferror: errno %d: \"%s\".\n", err,
-            std::strerror(err));
-    return kResultOpenFailed;
-  }
-  return t.dbErrno != 0 ? kResultOpenFailed : 0;
-}
-
-// The control record may lag behind the records or be damaged.  Before a
-// subscript is handed out the counts must cover every subscript in the
-// file, and the last slot must be the one the chain ends with: the last
-// record grows in place, so a stale lastNDRec would let a record grow over
-// the one after it.
-void alignControlRecord(bTree& t, const ChainEnd& chain) {
-  if (t.cr.currentIXCount > t.cr.indexArraySize) t.cr.currentIXCount = t.cr.indexArraySize;
-  if (t.cr.indexArraySize > 0 && t.cr.currentIXCount <= uint32_t(chain.maxLoc))
-    t.cr.currentIXCount = uint32_t(chain.maxLoc) + 1;
-  if (t.cr.indexArraySize > 0 && t.cr.currentIXCount == 0) t.cr.currentIXCount = 1;
-  if (chain.lastPos >= 0 && t.cr.lastNDRec != chain.lastPos) {
-    t.cr.lastNDRec = chain.lastPos;
-    t.cr.lastIndex = chain.lastLoc;
-  }
 }
 }  // namespace
 
@@ -237,6 +138,7 @@ int makeNewRoot(bTree& t, int64_t endOfData) {
   int32_t s = t.addIndexEntry();
   if (s == 0) {
     trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): addIndexEntry() failed on memory allocation.\n");
+    discardRoot(t);
     return kResultMemory;
   }
   setDiskLoc(t.rootP, s);
@@ -279,16 +181,13 @@ int loadDatabase(bTree& t) {
       return -1;
     }
     t.newNDLast = int64_t(fileSize);
-    ChainEnd chain{};
-    int rc = walkChain(t, scanPos, &newRoot, &chain);
+    int rc = jbbstorage::loadRecordChain(t, scanPos, &newRoot, &endOfData);
     // A damaged chain closes the file untouched; a failing stream stays
     // open for closeBtDb.
     if (rc != 0) return t.dbErrno == 22 ? kToEnd : rc;
-    alignControlRecord(t, chain);
     // The last slot may be claimed longer than what was written: the end
     // of data is where the chain ends, so nothing is appended inside it.
-    endOfData = chain.end;
-    t.newNDLast = chain.end;
+    t.newNDLast = endOfData;
   }
   if (newRoot) {
     int rc = makeNewRoot(t, endOfData);
@@ -302,7 +201,14 @@ int loadDatabase(bTree& t) {
     }
     t.rootP = root;
   }
-  if (t.addToList(&t.actList, t.cr.rootOffset) != 0) return -1;
+  if (t.addToList(&t.actList, t.cr.rootOffset) != 0) {
+    // A fetched root keeps the cell fetchPage gave it; a new one has none.
+    if (newRoot) {
+      t.indexArray[t.cr.rootOffset] = indexNode{};
+      discardRoot(t);
+    }
+    return -1;
+  }
   int rc = t.purgecache();
   return rc != 0 ? rc : kToEnd;
 }
@@ -349,11 +255,15 @@ int createDatabase(bTree& t) {
   int32_t s = t.addIndexEntry();
   if (s == 0) {
     trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): addIndexEntry() failed on memory allocation.\n");
+    discardRoot(t);
     return kResultMemory;
   }
   setDiskLoc(t.rootP, s);
   t.cr.rootOffset = s;
-  if (t.addToList(&t.actList, s) != 0) return kToEnd;
+  if (t.addToList(&t.actList, s) != 0) {
+    discardRoot(t);
+    return kToEnd;
+  }
   placeNewRoot(t, s, int64_t(kCtrlRecSize));
   t.WriteCtrlRec();
   return kToEnd;
@@ -423,15 +333,13 @@ void rootAfterTruncation(bTree& t) {
   int32_t s = t.addIndexEntry();
   if (s == 0) {
     trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): addIndexEntry() failed on memory allocation.\n");
-    KX_FREE(t.rootP);
-    t.rootP = nullptr;
+    discardRoot(t);
     return;
   }
   setDiskLoc(t.rootP, s);
   t.cr.rootOffset = s;
   if (t.addToList(&t.actList, s) != 0) {
-    KX_FREE(t.rootP);
-    t.rootP = nullptr;
+    discardRoot(t);
     return;
   }
   placeNewRoot(t, s, int64_t(kCtrlRecSize));
@@ -456,13 +364,13 @@ int bTree::makeEmpty() {
             std::strerror(err));
     dbErrno = err != 0 ? err : 13;
   } else {
+    // The buffers of the old tree go with the array that finds them.
+    dropCachedNodes(*this);
     cr.rootOffset = 1;
     cr.lastIndex = 1;
     cr.lastNDRec = int64_t(kCtrlRecSize);
     cr.indexArraySize = 0;
     cr.currentIXCount = 0;
-    // The buffers of the old tree go with the array that finds them.
-    dropCachedNodes(*this);
     if (indexArray != nullptr) KX_FREE(indexArray);
     indexArray = nullptr;
     int64_t pos = 0;

@@ -91,7 +91,6 @@ NodeP bTree::dbCalloc(const char* source, int32_t line) {
   return p;
 }
 
-
 NodeP bTree::fetchPage(int32_t s) {
   trPrint(TR_SITE, trClass.BTREEDB, "fetchPage() entry: db file handle = %p, indexArray[%d]\n",
           static_cast<void*>(dbHandle), int(s));

@@ -23,11 +23,21 @@ constexpr uint64_t kMaxImageSize = 72 + 10 * kMaxEntryLength;
 const char* stateName(int32_t state);
 
 // Checks a node image read from a slot before anyone uses it: nodeSize at
-// least 72 and equal to the size the index expected, at most 10 entries,
-// child references of the used positions not negative, every entry inside
-// nodeSize, every key terminated and every data record of dataSize bytes
-// inside its entry.  Reads nothing outside image[0, nodeSize).
+// least 72 and equal to the size the index expected, not marked free, at
+// most 10 entries, child references of the used positions not negative,
+// every entry inside nodeSize, every key terminated and every data record
+// of dataSize bytes inside its entry.  Reads nothing outside
+// image[0, nodeSize).
 bool nodeImageSound(const uint8_t* image, uint64_t nodeSize, uint16_t dataSize);
+
+// Fills the index array (allocated with cr.indexArraySize entries) from
+// the record chain that starts at file position pos: live records on disk,
+// free ones available and on avlList.  *freeRoot becomes true when the
+// root's record is free.  Then brings the control record's counts and last
+// slot in line with what was found.  Returns 0 with *endOfData at the end
+// of the last slot, or 942 with the cause in dbErrno (22 for a damaged
+// chain, else the stream's error).
+int loadRecordChain(bTree& t, int64_t pos, bool* freeRoot, int64_t* endOfData);
 
 // The index entry of subscript s, or null when s lies outside the array.
 // Every lookup by a subscript that came from a list, a node or the file

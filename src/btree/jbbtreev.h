@@ -4,11 +4,13 @@
 //   storage  bt_object.cc  construction, destruction, default callback
 //            bt_open.cc    openBtDb, makeEmpty, closeBtDb, ExitCleanup,
 //                          dbFileSize
+//            bt_chain.cc   the open's load of the index from the records
 //            bt_cache.cc   index array, node states, the two lists,
 //                          addIndexEntry, dbFree, purgecache, FlushMemNodes
 //            bt_pageio.cc  node buffers, fetchPage, writePage, RealWrite,
 //                          findFit, extendNode, releaseDiskNode,
 //                          RealWriteEx, WriteCtrlRec
+//            bt_image.cc   the check of a node image read from the file
 //            bt_ctrlrec.cc dbReadCtrlRec
 //   keys     bt_node.cc    SearchNode, InsertDatum, RemoveDatum
 //            bt_search.cc  Search, walkTree

@@ -1,0 +1,132 @@
+// Loading the index array of an existing database from its record chain.
+//
+// No other structure in the file lists the nodes, and the control record
+// may lag behind the records, so the open walks every record header from
+// 2088 to the end of the file.  Damaged chains are refused before anything
+// is written: a slot shorter than its 24-byte header (0 included) would stop
+// the walk from moving, a subscript outside the array would index past it,
+// and two live records with one subscript cannot both be reached.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "btree/bt_storage.h"
+#include "btree/jbbtreev.h"
+#include "platform/osfile.h"
+#include "trace/trace.h"
+
+using namespace jbbformat;
+using jbbstorage::entryAt;
+
+namespace {
+constexpr char kSourceName[] = "jbbtreev";
+
+struct ChainEnd {
+  int64_t end;      // where the chain ends: the end of data
+  int64_t lastPos;  // position of the last slot, -1 when there is none
+  int32_t lastLoc;  // its subscript
+  int32_t maxLoc;   // the highest subscript met
+};
+
+// Records one record header at pos in the index.  Returns false (dbErrno 22)
+// when the header breaks the chain's invariants.
+bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
+  uint64_t slot = getU64(h + kNodeSlotLength);
+  int32_t s = getI32(h + kNodeDiskLoc);
+  bool isFree = getU32(h + kNodeRecordState) == kRecordFree;
+  indexNode* e = entryAt(t, s);
+  if (slot < kRecordHeaderSize || slot > uint64_t(INT64_MAX - pos) || e == nullptr) {
+    trError(kSourceName, __LINE__, trClass.BTREEDB,
+            "openBtDb(): damaged record at %lld: slot length %llu, ixaSubscript %d.\n", static_cast<long long>(pos),
+            static_cast<unsigned long long>(slot), int(s));
+    t.dbErrno = 22;
+    return false;
+  }
+  if (e->state != kStateUnassigned) {
+    // Two live records with one subscript cannot both be reached; a free
+    // record that repeats a subscript is only lost space and is left out.
+    if (!isFree && e->state != kStateAvailable) {
+      trError(kSourceName, __LINE__, trClass.BTREEDB,
+              "openBtDb(): two records at %lld and %lld carry ixaSubscript %d.\n",
+              static_cast<long long>(e->nodePos), static_cast<long long>(pos), int(s));
+      t.dbErrno = 22;
+      return false;
+    }
+    if (isFree) return true;
+    t.removeFromList(&t.avlList, s);
+  }
+  e->nodePos = pos;
+  e->slotLength = slot;
+  e->nodeSize = getU32(h + kNodeSize);
+  if (isFree) {
+    e->state = kStateAvailable;
+    if (t.addToList(&t.avlList, s) != 0) return false;
+    if (s == t.cr.rootOffset) *freeRoot = true;
+  } else {
+    e->state = kStateOnDisk;
+    if (s == t.cr.rootOffset) *freeRoot = false;
+  }
+  trPrint(TR_SITE, trClass.BTREEDB, "openBTDb() node at: %lld, ixaSubscript: %d\n", static_cast<long long>(pos),
+          int(s));
+  return true;
+}
+
+// Walks the records from pos to the end of the file.  Every step advances
+// by at least a header's length, so the walk ends.  Returns 0, or 942 with
+// the cause in dbErrno.
+int walkChain(bTree& t, int64_t pos, bool* freeRoot, ChainEnd* out) {
+  *out = ChainEnd{pos, -1, 0, 0};
+  uint8_t h[kRecordHeaderSize];
+  while (t.dbErrno == 0) {
+    if (std::fread(h, 1, sizeof h, t.dbHandle) < sizeof h) break;
+    if (!indexRecord(t, h, pos, freeRoot)) return kResultOpenFailed;
+    out->lastPos = pos;
+    out->lastLoc = getI32(h + kNodeDiskLoc);
+    if (out->lastLoc > out->maxLoc) out->maxLoc = out->lastLoc;
+    pos += int64_t(getU64(h + kNodeSlotLength));
+    out->end = pos;
+    errno = 0;
+    if (!osSeek(t.dbHandle, pos)) {
+      int err = errno;
+      t.dbErrno = err != 0 ? err : 22;
+      trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): fgetpos: errno %d, \"%s\".\n", err,
+              std::strerror(err));
+      return kResultOpenFailed;
+    }
+  }
+  if (std::ferror(t.dbHandle)) {
+    int err = errno;
+    t.dbErrno = err != 0 ? err : 13;
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): ferror: errno %d: \"%s\".\n", err,
+            std::strerror(err));
+    return kResultOpenFailed;
+  }
+  return t.dbErrno != 0 ? kResultOpenFailed : 0;
+}
+
+// The control record may lag behind the records or be damaged.  Before a
+// subscript is handed out the counts must cover every subscript in the
+// file, and the last slot must be the one the chain ends with: the last
+// record grows in place, so a stale lastNDRec would let a record grow over
+// the one after it.
+void alignControlRecord(bTree& t, const ChainEnd& chain) {
+  if (t.cr.currentIXCount > t.cr.indexArraySize) t.cr.currentIXCount = t.cr.indexArraySize;
+  if (t.cr.indexArraySize > 0 && t.cr.currentIXCount <= uint32_t(chain.maxLoc))
+    t.cr.currentIXCount = uint32_t(chain.maxLoc) + 1;
+  if (t.cr.indexArraySize > 0 && t.cr.currentIXCount == 0) t.cr.currentIXCount = 1;
+  if (chain.lastPos >= 0 && t.cr.lastNDRec != chain.lastPos) {
+    t.cr.lastNDRec = chain.lastPos;
+    t.cr.lastIndex = chain.lastLoc;
+  }
+}
+}  // namespace
+
+int jbbstorage::loadRecordChain(bTree& t, int64_t pos, bool* freeRoot, int64_t* endOfData) {
+  ChainEnd chain{};
+  int rc = walkChain(t, pos, freeRoot, &chain);
+  if (rc != 0) return rc;
+  alignControlRecord(t, chain);
+  *endOfData = chain.end;
+  return 0;
+}
