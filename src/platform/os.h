@@ -40,6 +40,13 @@ int32_t osClockMs();
 // Size of a file by path (64-bit); false when its status cannot be read.
 bool osFileSize(const char* path, uint64_t* size);
 
+// The C runtime's ctime text of a stored time (64-bit seconds since 1970,
+// shown in local time): 24 characters and a newline.  Returns false, with
+// buf emptied, when the runtime cannot turn the time into a date (the
+// Windows runtime refuses times before 1970, both refuse years it cannot
+// represent).  size is at least 26.
+bool osCtime64(int64_t seconds, char* buf, size_t size);
+
 // The separator between directory and name in a path: '\\' on Windows, '/'
 // on Linux.
 char osPathSeparator();

@@ -1,0 +1,117 @@
+// The request loop: Del, Find, List and Quit.
+#include "viewer/requests.h"
+
+#include <cstring>
+
+#include "platform/os.h"
+#include "platform/psstr.h"
+#include "viewer/entrydisplay.h"
+#include "viewer/journalinfo.h"
+#include "viewer/textfmt.h"
+#include "viewer/tooldb.h"
+
+namespace {
+
+void printStartText() {
+  std::printf("Enter request on a single line, in the following format:\n\n");
+  std::printf("\t\tReq-Type [Entry-key]\n\n");
+  std::printf(
+      "Req-type may be one of the following:\n\tDel\tDelete a row from the database. The fully-qualified\n\t\tcase "
+      "sensitive file name is required.\n\tFind\tFind the entry whose key is the argument\n\tList\tPrint all the "
+      "entries to stdout. No arguments\n\t\tare required.\n\tQuit\n");
+}
+
+void printElapsed(const char* format, int32_t start, int32_t end) {
+  char text[kElapsedTextSize];
+  std::printf(format, formatElapsed(text, start, end));
+}
+
+// Asks whether to go on; only the answer's first character is read, the
+// rest of its line stays in the input as the next request line.  The end
+// of the input is no answer, and so not a yes.
+bool confirmDelete(FILE* in) {
+  std::printf(
+      "This operation can lead to a corrupted database if the journal daemon service is also running.\n\nAre you "
+      "sure you want to delete this record?(y/n): ");
+  std::fflush(stdout);
+  int c = std::fgetc(in);
+  return c != EOF && upperChar(static_cast<char>(c)) == 'Y';
+}
+
+void deleteRequest(toolDB& db, const wchar16* key, FILE* in) {
+  if (!confirmDelete(in)) return;
+  int32_t start = osClockMs();
+  int result = db.Delete(key);
+  // A deletion is complete only once it is in the file: written now, it
+  // survives a Quit, the end of the input or a killed process before the
+  // next request, none of which flushes the cache.
+  if (result != 1 && db.syncToDisk() != 0) result = -1;
+  int32_t end = osClockMs();
+  DisplayKey shown(key);
+  if (result == -1) {
+    std::printf("Deletion of key \"%s\" failed.\nerrno = %d, %s.\n", shown.text(), db.dbErrno,
+                std::strerror(db.dbErrno));
+  } else if (result == 1) {
+    std::printf("Key %s not found in the database.\n", shown.text());
+  } else {
+    std::printf("Deletion of key \"%s\" completed.\n", shown.text());
+  }
+  printElapsed("\nTotal Delete Time: %s\n\n", start, end);
+}
+
+void findRequest(toolDB& db, const wchar16* key) {
+  int32_t start = osClockMs();
+  const uint8_t* record = db.Search(key);
+  int32_t end = osClockMs();
+  if (record != nullptr) {
+    JournalEntry entry;
+    decodeJournalEntry(record, db.dataSize, &entry);
+    std::printf("\n\nLocated Journal Database Record:\n\n");
+    printJournalEntry(entry, key);
+  } else {
+    DisplayKey shown(key);
+    if (db.dbErrno != 0) {
+      std::printf("Error searching the database for %s\nerrno = %d, \"%s\"\n", shown.text(), db.dbErrno,
+                  std::strerror(db.dbErrno));
+    } else {
+      std::printf("Your key \"%s\" was not found in the database\n", shown.text());
+    }
+  }
+  printElapsed("\nTotal Query Time: %s\n\n", start, end);
+}
+
+void listRequest(toolDB& db) {
+  if (db.entryCount == 0) {
+    std::printf("There are no entries in the database\n");
+    return;
+  }
+  if (db.effectiveJournalType() == kJournalChange) {
+    std::printf("\nList of Change Journal Entries:\n\n");
+  } else {
+    std::printf("\nList of Incremental Needed Directories:\n\n");
+  }
+  db.walkTree();  // the entries print from the walk callback
+  std::printf("\n");
+}
+
+}  // namespace
+
+void runRequestLoop(toolDB& db, FILE* in) {
+  printStartText();
+  for (;;) {
+    std::printf("Please enter your request: ");
+    std::fflush(stdout);
+    char line[kRequestLineSize];
+    // The end of the input leaves no request to run: it ends like Quit.
+    if (std::fgets(line, sizeof line, in) == nullptr) return;
+    char argument[kRequestLineSize];
+    int code = parseRequest(line, argument);
+    if (code == kRequestQuit) return;
+    if (code == kRequestNone) continue;
+    wchar16 key[kWideBufUnits];
+    if (code == kRequestDel || code == kRequestFind) mbToWide(key, argument);
+    if (code == kRequestDel) deleteRequest(db, key, in);
+    if (code == kRequestFind) findRequest(db, key);
+    if (code == kRequestList) listRequest(db);
+  }
+}
