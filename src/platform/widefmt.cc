@@ -11,7 +11,7 @@
 namespace {
 constexpr char kSourceName[] = "pkfile";
 
-// The characters that end a conversion specification, for the mask.
+// The characters that end a conversion, for the mask.
 bool endsConversion(wchar16 c) {
   for (const char* p = "cdeEfgGinopsuxX%"; *p != '\0'; ++p)
     if (c == wchar16(*p)) return true;

@@ -8,7 +8,7 @@
 // conversion decides.  Other conversions format as the C runtime's printf.
 //
 // A conversion mask marks conversions whose argument is wide: bit i (least
-// significant first) belongs to the i-th conversion specification of the
+// significant first) belongs to the i-th conversion of the
 // format, counting every "%" sequence up to the first of the characters
 // "cdeEfgGinopsuxX%" (a doubled "%" uses a bit too).
 #pragma once

@@ -2,7 +2,7 @@
 // wchar_t, which is 32 bits on Linux, so the format is walked here
 // conversion by conversion: strings and characters are copied unit by unit,
 // every other conversion is formatted by the C runtime's snprintf from a
-// narrow specification with the same flags, width and precision, and widened.
+// narrow conversion with the same flags, width and precision, and widened.
 #include "platform/wideformatter.h"
 
 #include <cstdint>
@@ -49,7 +49,7 @@ class WideSink {
 enum class IntSize { Int, Char, Short, Long, LongLong, IntMax, Size, PtrDiff };
 enum class TextWidth { Plain, Narrow, Wide };
 
-// One conversion specification, its "*" values already taken.
+// One conversion, its "*" values already taken.
 struct Spec {
   char flags[8] = {};
   bool leftAlign = false;
@@ -135,7 +135,7 @@ void readLength(const wchar16*& p, Spec& s) {
   }
 }
 
-// Parses the specification after a "%"; p ends on the conversion character
+// Parses the conversion after a "%"; p ends on the conversion character
 // (or the terminator when the format ends inside it).
 Spec readSpec(const wchar16*& p, va_list& args) {
   Spec s;
