@@ -68,6 +68,8 @@ void printLocatedDatabase(const char* path, const uint8_t* ctrlRec) {
 int runViewer(int argc, char** argv, FILE* in) {
   printBanner();
   if (argc < 2) {
+    // The banner goes first even when both streams share one file or pipe.
+    std::fflush(stdout);
     printUsage(programBaseName(argc > 0 && argv[0] != nullptr ? argv[0] : ""));
     return kExitFailure;
   }

@@ -10,7 +10,8 @@
 #                and optionally AFTER_FIXTURE (a command run before the
 #                viewer, e.g. chattr), CLEANUP (run afterwards), EXPECT_FILE
 #                ("present" / "absent" + EXPECT_FILE_NAME), CHECK_ARGS
-#                (fixture arguments that check the file afterwards).
+#                (fixture arguments that check the file afterwards), MERGED
+#                (ON: standard error joins standard output in <name>.out).
 #   <name>.in    standard input (missing: empty input)
 #   <name>.out   expected standard output
 #   <name>.err   expected standard error (missing: empty)
@@ -33,6 +34,7 @@ set(AFTER_FIXTURE "")
 set(CLEANUP "")
 set(EXPECT_FILE "")
 set(CHECK_ARGS "")
+set(MERGED OFF)
 include(${CASE_DIR}/${CASE}.case)
 
 set(dir ${WORK}/${CASE})
@@ -65,8 +67,15 @@ if(NOT EXISTS ${input})
   set(input ${dir}/empty.in)
   file(WRITE ${input} "")
 endif()
-execute_process(COMMAND ${emulator} ${VIEWER} ${VIEW_ARGS} WORKING_DIRECTORY ${dir} INPUT_FILE ${input}
-                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(MERGED)
+  # Both streams into one pipe, in the order they were written.
+  execute_process(COMMAND ${emulator} ${VIEWER} ${VIEW_ARGS} WORKING_DIRECTORY ${dir} INPUT_FILE ${input}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  set(err "")
+else()
+  execute_process(COMMAND ${emulator} ${VIEWER} ${VIEW_ARGS} WORKING_DIRECTORY ${dir} INPUT_FILE ${input}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+endif()
 if(CLEANUP)
   execute_process(COMMAND ${CLEANUP} WORKING_DIRECTORY ${dir})
 endif()
