@@ -68,6 +68,19 @@ std::vector<ShapeCase> shapeCases() {
        "[154 155 156 157 158] [160 161 162 163 164] [166 167 168 169 170] [172 173 174 175 176]) "
        "[183 189 195 201 207] ([178 179 180 181 182] [184 185 186 187 188] [190 191 192 193 194] "
        "[196 197 198 199 200] [202 203 204 205 206] [208 209 210 211 212]))"},
+      // Three levels: the leftmost leaf merges, its interior parent is left
+      // with 4 entries and borrows from its right sibling; the sibling's
+      // first child travels with the borrowed separator.
+      {"leftmost interior node borrows from the right",
+       "[135] ([105 111 117 123 129] ([" + R(100, 104) + "] [" + R(106, 110) + "] [" + R(112, 116) + "] [" +
+           R(118, 122) + "] [" + R(124, 128) + "] [" + R(130, 134) + "]) [141 147 153 159 165 171] ([" +
+           R(136, 140) + "] [" + R(142, 146) + "] [" + R(148, 152) + "] [" + R(154, 158) + "] [" + R(160, 164) +
+           "] [" + R(166, 170) + "] [" + R(172, 176) + "]))",
+       "100",
+       "[141] ([111 117 123 129 135] ([" + R(101, 110) + "] [" + R(112, 116) + "] [" + R(118, 122) + "] [" +
+           R(124, 128) + "] [" + R(130, 134) + "] [" + R(136, 140) + "]) [147 153 159 165 171] ([" + R(142, 146) +
+           "] [" + R(148, 152) + "] [" + R(154, 158) + "] [" + R(160, 164) + "] [" + R(166, 170) + "] [" +
+           R(172, 176) + "]))"},
       // Three levels of minimal nodes: the merge climbs to the root, which
       // collapses onto the merged interior node.
       {"merges climb and the root collapses",
