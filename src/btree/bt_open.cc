@@ -127,23 +127,39 @@ Next readControlRecord(bTree& t, bool* reset) {
   return Next::kLoad;
 }
 
-// Phase 3, step 6: a new, empty root at the end of data.
-int makeNewRoot(bTree& t, int64_t endOfData) {
+// What a failed root allocation reports; each place that makes a root has
+// its own texts.
+struct RootFailureTexts {
+  const char* noBuffer;    // takes "Memory Allocation" or "Disk Access"
+  const char* noSubscript;
+};
+
+// A new empty root buffer whose diskLoc and cr.rootOffset hold a fresh
+// subscript.  Returns 0; kToEnd when no buffer can be had; kResultMemory
+// when no subscript can be had (the buffer is then freed again).
+int allocateRoot(bTree& t, const RootFailureTexts& texts) {
   t.rootP = t.dbCalloc(kSourceName, __LINE__);
   if (t.rootP == nullptr) {
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): myCalloc() returned NULL:  %s .\n",
-            allocFailure(t.dbErrno));
+    trError(kSourceName, __LINE__, trClass.BTREEDB, texts.noBuffer, allocFailure(t.dbErrno));
     return kToEnd;
   }
   int32_t s = t.addIndexEntry();
   if (s == 0) {
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): addIndexEntry() failed on memory allocation.\n");
+    trError(kSourceName, __LINE__, trClass.BTREEDB, "%s", texts.noSubscript);
     discardRoot(t);
     return kResultMemory;
   }
   setDiskLoc(t.rootP, s);
   t.cr.rootOffset = s;
-  placeNewRoot(t, s, endOfData);
+  return 0;
+}
+
+// Phase 3, step 6: a new, empty root at the end of data.
+int makeNewRoot(bTree& t, int64_t endOfData) {
+  int rc = allocateRoot(t, {"openBtDb(): myCalloc() returned NULL:  %s .\n",
+                            "openBtDb(): addIndexEntry() failed on memory allocation.\n"});
+  if (rc != 0) return rc;
+  placeNewRoot(t, t.cr.rootOffset, endOfData);
   return 0;
 }
 
@@ -246,20 +262,10 @@ int createDatabase(bTree& t) {
     t.dbErrno = err != 0 ? err : 13;
     return kToEnd;
   }
-  t.rootP = t.dbCalloc(kSourceName, __LINE__);
-  if (t.rootP == nullptr) {
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): myCalloc returned NULL: %s .\n",
-            allocFailure(t.dbErrno));
-    return kToEnd;
-  }
-  int32_t s = t.addIndexEntry();
-  if (s == 0) {
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): addIndexEntry() failed on memory allocation.\n");
-    discardRoot(t);
-    return kResultMemory;
-  }
-  setDiskLoc(t.rootP, s);
-  t.cr.rootOffset = s;
+  int rc = allocateRoot(t, {"openBtDb(): myCalloc returned NULL: %s .\n",
+                            "openBtDb(): addIndexEntry() failed on memory allocation.\n"});
+  if (rc != 0) return rc;
+  int32_t s = t.cr.rootOffset;
   if (t.addToList(&t.actList, s) != 0) {
     discardRoot(t);
     return kToEnd;
@@ -324,20 +330,10 @@ void rootAfterTruncation(bTree& t) {
   t.newNDLast = int64_t(kCtrlRecSize);
   t.freeList(&t.actList);
   t.freeList(&t.avlList);
-  t.rootP = t.dbCalloc(kSourceName, __LINE__);
-  if (t.rootP == nullptr) {
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): myCalloc() returned NULL: %s .\n",
-            allocFailure(t.dbErrno));
+  if (allocateRoot(t, {"makeEmpty(): myCalloc() returned NULL: %s .\n",
+                       "makeEmpty(): addIndexEntry() failed on memory allocation.\n"}) != 0)
     return;
-  }
-  int32_t s = t.addIndexEntry();
-  if (s == 0) {
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): addIndexEntry() failed on memory allocation.\n");
-    discardRoot(t);
-    return;
-  }
-  setDiskLoc(t.rootP, s);
-  t.cr.rootOffset = s;
+  int32_t s = t.cr.rootOffset;
   if (t.addToList(&t.actList, s) != 0) {
     discardRoot(t);
     return;
