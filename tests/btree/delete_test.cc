@@ -259,14 +259,7 @@ TEST_F(DeleteTest, NullTargetFails) {
 TEST_F(DeleteTest, CycleInTheFileFailsTheDeletionCleanly) {
   std::vector<Key> keys;
   for (int i = 10; i < 50; ++i) keys.push_back(K(keyRange(i, i).c_str()));
-  std::string error;
-  jbbbuilder::TreeNode root;
-  jbbbuilder::BulkOptions options;
-  options.fill = 6;
-  ASSERT_TRUE(jbbbuilder::bulkLoad(jbbbuilder::entriesFor(keys, 32), options, &root, &error)) << error;
-  jbbbuilder::DbSpec spec;
-  spec.damage = jbbbuilder::Damage::ChildCycle;
-  buildTree(root, spec);
+  buildKeys(keys, 6, 32, jbbbuilder::Damage::ChildCycle);
   openTree();
   EXPECT_EQ(del(K("10")), -1);
   EXPECT_EQ(tree_->dbErrno, 22);
@@ -277,14 +270,7 @@ TEST_F(DeleteTest, CycleInTheFileFailsTheDeletionCleanly) {
 TEST_F(DeleteTest, ZeroChildUnderAnInteriorNodeIsNoCrash) {
   std::vector<Key> keys;
   for (int i = 10; i < 50; ++i) keys.push_back(K(keyRange(i, i).c_str()));
-  std::string error;
-  jbbbuilder::TreeNode root;
-  jbbbuilder::BulkOptions options;
-  options.fill = 5;
-  ASSERT_TRUE(jbbbuilder::bulkLoad(jbbbuilder::entriesFor(keys, 32), options, &root, &error)) << error;
-  jbbbuilder::DbSpec spec;
-  spec.damage = jbbbuilder::Damage::ChildZero;
-  buildTree(root, spec);
+  buildKeys(keys, 5, 32, jbbbuilder::Damage::ChildZero);
   openTree();
   // A key in the last leaf of the root cannot be reached: not found.
   EXPECT_EQ(del(K("49")), 1);

@@ -90,14 +90,7 @@ class DamagedSearchTest : public TreeTest {
   void buildDamaged(jbbbuilder::Damage damage) {
     std::vector<Key> keys;
     for (int i = 0; i < 40; ++i) keys.push_back(K(keyRange(i + 10, i + 10).c_str()));
-    std::string error;
-    jbbbuilder::TreeNode root;
-    jbbbuilder::BulkOptions options;
-    options.fill = 6;
-    ASSERT_TRUE(jbbbuilder::bulkLoad(jbbbuilder::entriesFor(keys, 32), options, &root, &error)) << error;
-    jbbbuilder::DbSpec spec;
-    spec.damage = damage;
-    buildTree(root, spec);
+    buildKeys(keys, 6, 32, damage);
   }
 };
 

@@ -92,8 +92,10 @@ class TreeTest : public ::testing::Test {
   }
 
   // Bulk-loads the keys (each with keyData(key)) and remembers them as the
-  // model of what the file holds.
-  void buildKeys(std::vector<Key> keys, int fill, uint16_t dataSize = 32) {
+  // model of what the file holds; a damage kind, if given, is applied to the
+  // written file.
+  void buildKeys(std::vector<Key> keys, int fill, uint16_t dataSize = 32,
+                 jbbbuilder::Damage damage = jbbbuilder::Damage::None) {
     std::string error;
     ASSERT_TRUE(jbbbuilder::sortKeys(&keys, true, &error)) << error;
     jbbbuilder::BulkOptions options;
@@ -102,6 +104,7 @@ class TreeTest : public ::testing::Test {
     ASSERT_TRUE(jbbbuilder::bulkLoad(jbbbuilder::entriesFor(keys, dataSize), options, &root, &error)) << error;
     jbbbuilder::DbSpec spec;
     spec.dataSize = dataSize;
+    spec.damage = damage;
     buildTree(root, spec);
     model_.clear();
     for (const Key& k : keys) model_[k] = jbbbuilder::keyData(k, dataSize);

@@ -81,16 +81,7 @@ TEST_F(WalkTest, ZeroChildIsANullBranchAfterTheEntriesBeforeIt) {
   std::vector<Key> keys = jbbbuilder::syntheticPaths(60, 4);
   buildKeys(keys, 6);
   Key lastRootKey = checkFile().nodes.front().keys.back();
-  jbbbuilder::TreeNode root;
-  std::string error;
-  std::vector<Key> sorted = keys;
-  ASSERT_TRUE(jbbbuilder::sortKeys(&sorted, true, &error));
-  jbbbuilder::BulkOptions options;
-  options.fill = 6;
-  ASSERT_TRUE(jbbbuilder::bulkLoad(jbbbuilder::entriesFor(sorted, 32), options, &root, &error)) << error;
-  jbbbuilder::DbSpec spec;
-  spec.damage = jbbbuilder::Damage::ChildZero;
-  buildTree(root, spec);
+  buildKeys(keys, 6, 32, jbbbuilder::Damage::ChildZero);
   openTree();
 
   EXPECT_EQ(tree_->walkTree(), kResultNullBranch);
@@ -104,15 +95,7 @@ TEST_F(WalkTest, ZeroChildIsANullBranchAfterTheEntriesBeforeIt) {
 
 TEST_F(WalkTest, ChildPointingBackUpFailsTheWalk) {
   std::vector<Key> keys = jbbbuilder::syntheticPaths(60, 4);
-  std::string error;
-  ASSERT_TRUE(jbbbuilder::sortKeys(&keys, true, &error));
-  jbbbuilder::TreeNode root;
-  jbbbuilder::BulkOptions options;
-  options.fill = 6;
-  ASSERT_TRUE(jbbbuilder::bulkLoad(jbbbuilder::entriesFor(keys, 32), options, &root, &error)) << error;
-  jbbbuilder::DbSpec spec;
-  spec.damage = jbbbuilder::Damage::ChildCycle;
-  buildTree(root, spec);
+  buildKeys(keys, 6, 32, jbbbuilder::Damage::ChildCycle);
   openTree();
 
   EXPECT_EQ(tree_->walkTree(), kResultWalkRead);
