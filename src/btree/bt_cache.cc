@@ -10,14 +10,17 @@
 //  (2) A changed node is in state 5 (released) or 6 (held) until its image
 //      has been written; only a successful RealWrite makes it unchanged (3).
 //  (3) A held node (3 or 6) and the root are never evicted.  purgecache
-//      drops at most one node per call, a clean one before a modified one,
-//      oldest first; a modified victim is dropped only after its write
-//      succeeded, so a failed write loses nothing while the node stays.
-//  (4) FlushMemNodes drops every buffer.  It writes each changed node first
-//      and the control record once per actList cell; after it no node is in
-//      memory and rootP is null until the root is fetched again.  A failed
-//      node write does not stop it (the node is dropped all the same), but
-//      its result is the first failure, never a later success.
+//      drops at most one clean node per call, the oldest first.  It never
+//      writes: a modified node stays in memory until the flush, so that a
+//      change is never half on file (a deletion modifies a few nodes a
+//      level, so memory stays bounded).
+//  (4) FlushMemNodes (bt_flush.cc) drops every buffer.  It first writes
+//      every changed node, the control record once per actList cell and
+//      the slots released since the last flush, in the order bt_flush.cc
+//      gives; after it no node is in memory and rootP is null until the
+//      root is fetched again.  The first failed write stops the writing;
+//      the buffers are dropped all the same, and the tree is stale: it is
+//      read again from the file before its next use.
 //  (5) A subscript is handed out once: addIndexEntry never returns 0 nor
 //      one below currentIXCount, and every subscript in the file is below
 //      currentIXCount after the open (bt_open.cc brings the counts in line).
@@ -35,16 +38,15 @@ using jbbstorage::entryAt;
 
 namespace {
 constexpr char kSourceName[] = "jbbtreev";
+}  // namespace
 
-bool inMemory(int32_t state) { return state >= kStateOccupied && state <= kStateModHold; }
+using jbbstorage::dropBuffer;
 
-// Drops the buffer of an entry that leaves memory.
-void dropBuffer(indexNode* e) {
+void jbbstorage::dropBuffer(indexNode* e) {
   if (e->node != nullptr) KX_FREE(e->node);
   e->node = nullptr;
   e->state = kStateOnDisk;
 }
-}  // namespace
 
 const char* jbbstorage::stateName(int32_t state) {
   switch (state) {
@@ -143,12 +145,11 @@ void bTree::dbFree(NodeP p, const char* source, int32_t line) {
 int bTree::purgecache() {
   trPrint(TR_SITE, trClass.BTREEDB, "purgecache() entry: actList = %p\n", static_cast<void*>(actList));
   if (actList == nullptr) return 0;
-  int32_t clean = 0, modified = 0;
+  int32_t clean = 0;
   for (listCell* c = actList; c != nullptr; c = c->next) {
     const indexNode* e = entryAt(*this, c->subscript);
     if (e == nullptr || e->node == nullptr || e->node == rootP) continue;
     if (e->state == kStateClean) clean = c->subscript;  // the last seen is the oldest
-    if (e->state == kStateModified) modified = c->subscript;
   }
   if (clean != 0) {
     trPrint(TR_SITE, trClass.BTREEDB, "Dropping clean %d from the active list\n", int(clean));
@@ -156,51 +157,7 @@ int bTree::purgecache() {
     removeFromList(&actList, clean);
     return 0;
   }
-  if (modified != 0) {
-    if (RealWrite(entryAt(*this, modified)) != 0) return kResultWriteFailed;
-    // RealWrite may have grown the array: look the entry up again.
-    indexNode* e = entryAt(*this, modified);
-    trPrint(TR_SITE, trClass.BTREEDB, "Deleting modified %d from the active list, free %p\n", int(modified),
-            static_cast<void*>(e->node));
-    dropBuffer(e);
-    removeFromList(&actList, modified);
-  }
+  // A modified node is never written from here: it waits for the flush,
+  // which writes a request's changes together and in a safe order.
   return 0;
-}
-
-int bTree::FlushMemNodes() {
-  trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes() entry: currentIXCount = %d, actList = %p\n",
-          int(cr.currentIXCount), static_cast<void*>(actList));
-  int result = 0;
-  while (actList != nullptr) {
-    int32_t s = actList->subscript;
-    indexNode* e = entryAt(*this, s);
-    int32_t state = e != nullptr ? e->state : kStateUnassigned;
-    if (dbHandle != nullptr && (state == kStateModified || state == kStateModHold)) {
-      trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes(): found mod at = %d, disk location: %lld\n", int(s),
-              static_cast<long long>(diskLocOf(e->node)));
-      // The first failure stands: a later write that succeeds must not
-      // report the whole flush as done.
-      int rc = RealWrite(e);
-      if (rc == 0 && std::fflush(dbHandle) != 0) {
-        dbErrno = errno != 0 ? errno : 13;
-        rc = kResultWriteFailed;
-      }
-      if (result == 0) result = rc;
-      e = entryAt(*this, s);
-    } else if (state != kStateClean && state != kStateOccupied) {
-      trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes() invalid entry in the  activeNode list: %d\n", int(s));
-    }
-    // A second cell of a node already dropped, or of one released since,
-    // leaves its entry as it stands.
-    if (e != nullptr && inMemory(e->state)) dropBuffer(e);
-    listCell* head = actList;
-    actList = head->next;
-    KX_FREE(head);
-    if (dbHandle != nullptr) WriteCtrlRec();
-  }
-  freeList(&avlList);
-  // Every buffer is gone, the root's too.
-  rootP = nullptr;
-  return result;
 }

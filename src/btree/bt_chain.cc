@@ -8,7 +8,6 @@
 // and two live records with one subscript cannot both be reached.
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "btree/bt_storage.h"
@@ -79,28 +78,21 @@ int walkChain(bTree& t, int64_t pos, bool* freeRoot, ChainEnd* out) {
   *out = ChainEnd{pos, -1, 0, 0};
   uint8_t h[kRecordHeaderSize];
   while (t.dbErrno == 0) {
-    if (std::fread(h, 1, sizeof h, t.dbHandle) < sizeof h) break;
+    size_t got = osFileRead(t.dbHandle, h, sizeof h, pos);
+    if (got < sizeof h) {
+      if (errno == 0) break;  // the end of the file
+      int err = errno;
+      t.dbErrno = err;
+      trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): ferror: errno %d: \"%s\".\n", err,
+              std::strerror(err));
+      return kResultOpenFailed;
+    }
     if (!indexRecord(t, h, pos, freeRoot)) return kResultOpenFailed;
     out->lastPos = pos;
     out->lastLoc = getI32(h + kNodeDiskLoc);
     if (out->lastLoc > out->maxLoc) out->maxLoc = out->lastLoc;
     pos += int64_t(getU64(h + kNodeSlotLength));
     out->end = pos;
-    errno = 0;
-    if (!osSeek(t.dbHandle, pos)) {
-      int err = errno;
-      t.dbErrno = err != 0 ? err : 22;
-      trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): fgetpos: errno %d, \"%s\".\n", err,
-              std::strerror(err));
-      return kResultOpenFailed;
-    }
-  }
-  if (std::ferror(t.dbHandle)) {
-    int err = errno;
-    t.dbErrno = err != 0 ? err : 13;
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): ferror: errno %d: \"%s\".\n", err,
-            std::strerror(err));
-    return kResultOpenFailed;
   }
   return t.dbErrno != 0 ? kResultOpenFailed : 0;
 }

@@ -2,10 +2,10 @@
 // object exists.  It only reads, but opens for update, so a file that may
 // not be written is refused here just as the open would refuse it.
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "btree/jbbtreev.h"
+#include "platform/osfile.h"
 #include "trace/trace.h"
 
 namespace {
@@ -33,21 +33,21 @@ int dbReadCtrlRec(const wchar16* path, uint8_t* buffer) {
             std::strerror(bad));
     return 0;
   }
-  FILE* f = std::fopen(mbPath, "rb+");
+  OsFile* f = osFileOpen(mbPath, OsFileMode::kUpdate);
   if (f == nullptr) {
     int err = errno;
     trError(kSourceName, __LINE__, trClass.BTREEDB, "dbReadCtrlRec(): fopen: errno: %d, \"%s\".\n", err,
             std::strerror(err));
     return 0;
   }
-  size_t got = std::fread(buffer, 1, jbbformat::kCtrlRecSize, f);
+  size_t got = osFileRead(f, buffer, jbbformat::kCtrlRecSize, 0);
   if (got != jbbformat::kCtrlRecSize) {
     int err = errno;
     trError(kSourceName, __LINE__, trClass.BTREEDB, "dbReadCtrlRec(): fread: errno: %d, \"%s\".\n", err,
             std::strerror(err));
-    std::fclose(f);
+    osFileClose(f);
     return 0;
   }
-  std::fclose(f);
+  osFileClose(f);
   return 1;
 }

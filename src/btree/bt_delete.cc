@@ -17,8 +17,11 @@
 // not through a local pointer, because a move may have enlarged (moved) the
 // child and Combine may have released it; a released node has no buffer
 // and is never handed back.  Changed nodes go to writePage, which defers
-// their writes; the caller of Delete flushes (syncToDisk) when the change
-// must be on disk.
+// their writes; nothing reaches the file before the caller flushes
+// (syncToDisk), and the flush writes the changes in an order that keeps
+// every entry on file throughout.  A Delete that fails leaves the tree
+// stale: nothing of it is written, and the tree is read again from the file
+// before its next use.
 //
 // Memory: a move enlarges the nodes that receive entries before it changes
 // anything, so a failed enlargement leaves the tree as it was and reaches
@@ -78,7 +81,13 @@ void handBack(bTree& tree, int32_t s) {
 int bTree::Delete(const wchar16* target) {
   dbErrno = 0;
   trPrintW(TR_SITE, trClass.BTREEDB, u"Delete() entry, target = %s\n", target != nullptr ? target : u"NULL");
-  if (target == nullptr || !isRealNode(rootP)) {
+  if (target == nullptr) {
+    dbErrno = 22;
+    return -1;
+  }
+  if (reloadIfStale() != 0) return -1;
+  dbErrno = 0;
+  if (!isRealNode(rootP)) {
     dbErrno = 22;
     return -1;
   }
@@ -86,7 +95,11 @@ int bTree::Delete(const wchar16* target) {
     // Nothing else is held after a search that found nothing; after a
     // failure this releases what the failed step still held.
     ExitCleanup();
-    return dbErrno != 0 ? -1 : 1;
+    if (dbErrno == 0) return 1;
+    // The failed step may have changed nodes in memory: they are never
+    // written, and the tree is read again before it is used.
+    mustReload = true;
+    return -1;
   }
 
   if (countOf(rootP) == 0) {
@@ -95,16 +108,16 @@ int bTree::Delete(const wchar16* target) {
     if (newRoot != nodeFailed()) {
       rootP = newRoot;
       setBranch(oldRoot, 0, -1);
-      if (writePage(&oldRoot) == 0) {
-        cr.rootOffset = newRoot != nullptr ? diskLocOf(newRoot) : 1;
-        WriteCtrlRec();
-      }
+      // The control record that names the new root is written by the
+      // flush, after the new root and before the old root's slot is free.
+      if (writePage(&oldRoot) == 0) cr.rootOffset = newRoot != nullptr ? diskLocOf(newRoot) : 1;
     }
     // After a failed fetch the emptied old root stays the root.
     if (oldRoot != nullptr) dbFree(oldRoot, kSourceName, __LINE__);
     if (rootP == nullptr) makeEmpty();
     if (dbErrno != 0) {
       ExitCleanup();
+      mustReload = true;
       return -1;
     }
   }

@@ -23,6 +23,7 @@ bTree::bTree(uint16_t size) {
   path = nullptr;
   freeOnRelease = 0;
   dbErrno = 0;
+  mustReload = false;
   cr.magic = jbbformat::kMagic;
   cr.majorVersion = jbbformat::kMajorVersion;
   cr.minorVersion = jbbformat::kMinorVersion;

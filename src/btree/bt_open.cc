@@ -86,7 +86,7 @@ constexpr int kToEnd = -2;
 // Phase 2: reads the control record of an existing file into cr.
 Next readControlRecord(bTree& t, bool* reset) {
   errno = 0;
-  t.dbHandle = std::fopen(t.path, "rb+");
+  t.dbHandle = osFileOpen(t.path, OsFileMode::kUpdate);
   if (t.dbHandle == nullptr) {
     int err = errno;
     trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): fopen(%s): error %d (%s).\n", t.path, err, std::strerror(err));
@@ -100,8 +100,7 @@ Next readControlRecord(bTree& t, bool* reset) {
   // Bytes the file does not have keep the values cr had.
   uint8_t bytes[kCtrlRecSize];
   encodeCtrlRec(t.cr, bytes);
-  errno = 0;
-  size_t got = std::fread(bytes, 1, kCtrlRecSize, t.dbHandle);
+  size_t got = osFileRead(t.dbHandle, bytes, kCtrlRecSize, 0);
   if (got == 0) {
     int err = errno;
     if (err == 0) {
@@ -119,11 +118,13 @@ Next readControlRecord(bTree& t, bool* reset) {
   trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Read %d byte ctrl-record.\n", int(got));
   if (got != kCtrlRecSize || t.cr.magic != kMagic || t.cr.dataSize != t.dataSize) {
     trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Downlevel or corrupt db, db will be reset.\n");
-    std::fclose(t.dbHandle);
+    osFileClose(t.dbHandle);
     t.dbHandle = nullptr;
     *reset = true;
     return Next::kCreate;
   }
+  std::memcpy(t.pending.fileCtrl, bytes, kCtrlRecSize);
+  t.pending.fileCtrlKnown = true;
   return Next::kLoad;
 }
 
@@ -164,19 +165,17 @@ int makeNewRoot(bTree& t, int64_t endOfData) {
 }
 
 // Phase 3: builds the index array of an existing database and takes its
-// root into memory.
+// root into memory.  The records start right after the control record.
 int loadDatabase(bTree& t) {
-  int64_t scanPos = 0;
-  errno = 0;
-  if (!osTell(t.dbHandle, &scanPos)) {
+  int64_t scanPos = int64_t(kCtrlRecSize);
+  uint64_t fileSize = 0;
+  if (!osFileSizeOf(t.dbHandle, &fileSize)) {
     int err = errno;
     trError(kSourceName, __LINE__, trClass.BTREEDB,
             "openBtDb(): fgetpos attempt to access db cntrl record: errno %d: \"%s\".\n", err, std::strerror(err));
     t.dbErrno = err != 0 ? err : 13;
     return kResultOpenFailed;
   }
-  uint64_t fileSize = 0;
-  osFileSize(t.path, &fileSize);
   bool newRoot = false;
   int64_t endOfData = scanPos;
   if (t.cr.indexArraySize == 0 && t.cr.currentIXCount == 0 && fileSize >= kCtrlRecSize + kRecordHeaderSize) {
@@ -233,7 +232,7 @@ int loadDatabase(bTree& t) {
 // 102 when no subscript could be had for the root.
 int createDatabase(bTree& t) {
   errno = 0;
-  t.dbHandle = std::fopen(t.path, "wb+");
+  t.dbHandle = osFileOpen(t.path, OsFileMode::kCreate);
   if (t.dbHandle == nullptr) {
     int err = errno;
     t.dbErrno = err != 0 ? err : 13;
@@ -253,15 +252,6 @@ int createDatabase(bTree& t) {
   t.cr.minorVersion = kMinorVersion;
   std::memset(t.cr.journalInfoArea, 0, sizeof t.cr.journalInfoArea);
   if (t.WriteCtrlRec() != 0) return kToEnd;
-  int64_t pos = 0;
-  errno = 0;
-  if (!osTell(t.dbHandle, &pos)) {
-    int err = errno;
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): fgetpos:  errno %d, \"%s\".\n", err,
-            std::strerror(err));
-    t.dbErrno = err != 0 ? err : 13;
-    return kToEnd;
-  }
   int rc = allocateRoot(t, {"openBtDb(): myCalloc returned NULL: %s .\n",
                             "openBtDb(): addIndexEntry() failed on memory allocation.\n"});
   if (rc != 0) return rc;
@@ -278,7 +268,7 @@ int createDatabase(bTree& t) {
 // Phase 5: the end of every open that did not return early.
 int finishOpen(bTree& t, bool reset) {
   if (t.dbErrno != 0) {
-    if (t.dbHandle != nullptr) std::fclose(t.dbHandle);
+    if (t.dbHandle != nullptr) osFileClose(t.dbHandle);
     t.dbHandle = nullptr;
     if (t.rootP != nullptr) t.dbFree(t.rootP, kSourceName, __LINE__);
     t.rootP = nullptr;
@@ -286,7 +276,6 @@ int finishOpen(bTree& t, bool reset) {
     return kResultOpenFailed;
   }
   if (reset) t.dbErrno = kErrnoRecreated;
-  std::fflush(t.dbHandle);
   trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Successfully opened db file '%s' .\n", t.path);
   traceCriticalValues(t, "openBtDb()");
   return 0;
@@ -308,6 +297,9 @@ int bTree::openBtDb(const char* dbPath, bool deleteOnCreate) {
   std::memcpy(path, dbPath, length + 1);
   freeList(&actList);
   freeList(&avlList);
+  pending.clear();
+  pending.fileCtrlKnown = false;
+  mustReload = false;
   bool reset = false;
   Next next = deleteOnCreate ? Next::kCreate : readControlRecord(*this, &reset);
   if (next == Next::kLoad) {
@@ -326,7 +318,6 @@ namespace {
 // makeEmpty after the truncation: lists emptied, a new modified root at
 // 2088, the control record written again.
 void rootAfterTruncation(bTree& t) {
-  std::fflush(t.dbHandle);
   t.newNDLast = int64_t(kCtrlRecSize);
   t.freeList(&t.actList);
   t.freeList(&t.avlList);
@@ -352,13 +343,14 @@ int bTree::makeEmpty() {
     traceCriticalValues(*this, "makeEmpty()");
     return 0;
   }
-  dbHandle = std::freopen(path, "wb+", dbHandle);
-  if (dbHandle == nullptr) {
-    // freopen closes the stream whatever happens: the object is closed now.
+  // The writes still pending belong to the tree that goes now.
+  pending.clear();
+  if (!osFileTruncate(dbHandle, 0)) {
     int err = errno;
     trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): freopen: errno %d: \"%s\".\n", err,
             std::strerror(err));
     dbErrno = err != 0 ? err : 13;
+    mustReload = true;
   } else {
     // The buffers of the old tree go with the array that finds them.
     dropCachedNodes(*this);
@@ -369,16 +361,9 @@ int bTree::makeEmpty() {
     cr.currentIXCount = 0;
     if (indexArray != nullptr) KX_FREE(indexArray);
     indexArray = nullptr;
-    int64_t pos = 0;
-    errno = 0;
-    if (WriteCtrlRec() == 0 && !osTell(dbHandle, &pos)) {
-      int err = errno;
-      trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): fgetpos: errno %d: \"%s\".\n", err,
-              std::strerror(err));
-      dbErrno = err != 0 ? err : 13;
-    } else {
-      rootAfterTruncation(*this);
-    }
+    pending.fileCtrlKnown = false;
+    if (WriteCtrlRec() != 0) mustReload = true;
+    else rootAfterTruncation(*this);
   }
   traceCriticalValues(*this, "makeEmpty()");
   return dbErrno == 0 ? 1 : 0;
@@ -390,7 +375,7 @@ void bTree::closeBtDb() {
   if (path != nullptr) KX_FREE(path);
   path = nullptr;
   FlushMemNodes();
-  std::fclose(dbHandle);
+  osFileClose(dbHandle);
   dbHandle = nullptr;
 }
 
@@ -428,4 +413,63 @@ uint64_t bTree::dbFileSize() {
   if (path == nullptr || path[0] == '\0') return 0;
   if (!osFileSize(path, &size)) return 0;
   return size;
+}
+
+// ---------------------------------------------------------------------------
+// Reading the tree again after a failure.
+
+namespace {
+// Drops the tree in memory without writing anything.
+void dropTree(bTree& t) {
+  dropCachedNodes(t);
+  t.freeList(&t.actList);
+  t.freeList(&t.avlList);
+  t.pending.clear();
+  if (t.indexArray != nullptr) KX_FREE(t.indexArray);
+  t.indexArray = nullptr;
+}
+
+// Reads the control record and the tree from the open file, as the open
+// does, but never recreates the file: a record that fails the identity test
+// now was damaged by the failure, and the file stays as it is.
+int reloadFromFile(bTree& t) {
+  dropTree(t);
+  t.dbErrno = 0;
+  uint8_t bytes[kCtrlRecSize];
+  size_t got = osFileRead(t.dbHandle, bytes, kCtrlRecSize, 0);
+  if (got != kCtrlRecSize) {
+    t.dbErrno = errno != 0 ? errno : 13;
+    return -1;
+  }
+  CtrlRec cr;
+  decodeCtrlRec(bytes, &cr);
+  if (cr.magic != kMagic || cr.dataSize != t.dataSize) {
+    t.dbErrno = 22;
+    return -1;
+  }
+  t.cr = cr;
+  std::memcpy(t.pending.fileCtrl, bytes, kCtrlRecSize);
+  t.pending.fileCtrlKnown = true;
+  int rc = loadDatabase(t);
+  if (rc != kToEnd || t.dbErrno != 0) {
+    if (t.dbErrno == 0) t.dbErrno = 22;
+    dropTree(t);
+    return -1;
+  }
+  return 0;
+}
+}  // namespace
+
+int bTree::reloadIfStale() {
+  if (!mustReload) return 0;
+  trPrint(TR_SITE, trClass.BTREEDB, "reloadIfStale(): reading the tree again from '%s'\n",
+          path != nullptr ? path : "");
+  if (dbHandle == nullptr) {
+    dropTree(*this);
+    dbErrno = EBADF;
+    return -1;
+  }
+  if (reloadFromFile(*this) != 0) return -1;
+  mustReload = false;
+  return 0;
 }

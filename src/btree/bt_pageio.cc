@@ -1,6 +1,6 @@
 // Page input and output: node buffers, reading a node by subscript, handing
-// changed and discarded nodes back, and writing records into their slots,
-// relocating a record that has outgrown its slot.
+// changed and discarded nodes back, choosing slots, and the positioned
+// writes.  Where and in what order a flush writes is bt_flush.cc.
 //
 // Space in the file: every record sits in a slot.  A record that fits its
 // slot is rewritten in place; the last record (at cr.lastNDRec) grows in
@@ -24,17 +24,6 @@ using jbbstorage::entryAt;
 namespace {
 constexpr char kSourceName[] = "jbbtreev";
 
-int32_t subscriptOf(const bTree& t, const indexNode* e) { return int32_t(e - t.indexArray); }
-
-// The 24-byte header that marks a slot free.
-void freeSlotHeader(uint8_t* header, uint64_t slotLength, int32_t subscript) {
-  putU32(header + kNodeSize, uint32_t(slotLength));
-  putU32(header + kNodeReserved, 0);
-  putU64(header + kNodeSlotLength, slotLength);
-  putU32(header + kNodeRecordState, kRecordFree);
-  putI32(header + kNodeDiskLoc, subscript);
-}
-
 // Reads the record of the on-disk entry e (subscript s) into a new buffer
 // and checks the image before anyone sees it.  The entry changes only on
 // success; on any failure the buffer is freed and the entry stays on disk.
@@ -50,22 +39,17 @@ NodeP readNode(bTree& t, indexNode* e, int32_t s) {
     return nodeFailed();
   }
   setAllocSize(p, e->nodeSize);
-  errno = 0;
   bool sound = false;
-  if (!osSeek(t.dbHandle, e->nodePos)) {
+  trPrint(TR_SITE, trClass.BTREEDB, "fetchPage(): trying to read %d bytes to %p\n", int(e->nodeSize),
+          static_cast<void*>(p));
+  size_t got = osFileRead(t.dbHandle, nodeImage(p), e->nodeSize, e->nodePos);
+  // A file that simply ends early is a short read without errno.
+  if (got != e->nodeSize)
     t.dbErrno = errno != 0 ? errno : 13;
-  } else {
-    trPrint(TR_SITE, trClass.BTREEDB, "fetchPage(): trying to read %d bytes to %p\n", int(e->nodeSize),
-            static_cast<void*>(p));
-    size_t got = std::fread(nodeImage(p), 1, e->nodeSize, t.dbHandle);
-    // A file that simply ends early is a short read without errno.
-    if (got != e->nodeSize)
-      t.dbErrno = errno != 0 ? errno : 13;
-    else if (!jbbstorage::nodeImageSound(nodeImage(p), e->nodeSize, t.dataSize) || diskLocOf(p) != s)
-      t.dbErrno = 22;
-    else
-      sound = true;
-  }
+  else if (!jbbstorage::nodeImageSound(nodeImage(p), e->nodeSize, t.dataSize) || diskLocOf(p) != s)
+    t.dbErrno = 22;
+  else
+    sound = true;
   if (!sound) {
     KX_FREE(p);
     return nodeFailed();
@@ -142,16 +126,10 @@ int bTree::writePage(NodeP* pp) {
     releaseDiskNode(pp);
     return 0;
   }
-  int result = 0;
   if (e->nodePos == cr.lastNDRec) {
-    if (p == rootP) {
-      trPrint(TR_SITE, trClass.BTREEDB, "writePage(): Writing the root node at indexArray[%d]\n", int(s));
-      result = RealWrite(e);
-      e = entryAt(*this, s);
-      e->state = kStateOccupied;
-    }
-    // The last record claims its grown length at once, before anything can
-    // be appended after it.
+    // Even the root waits for the flush: a write in the middle of a change
+    // could leave the file with half of it.  The last record claims its
+    // grown length at once, before anything can be appended after it.
     uint64_t size = nodeSizeOf(p);
     if (uint64_t(newNDLast) < uint64_t(cr.lastNDRec) + size) {
       if (size > e->slotLength) {
@@ -162,7 +140,7 @@ int bTree::writePage(NodeP* pp) {
     }
   }
   e->state = kStateModHold;
-  return result;
+  return 0;
 }
 
 int32_t bTree::findFit(NodeP p) {
@@ -193,95 +171,6 @@ int32_t bTree::findFit(NodeP p) {
   return f;
 }
 
-namespace {
-// Writes the last record if it has changed, so that it grows in place and
-// the end of data moves past it before something is appended.  A failed
-// write leaves it changed.
-int writeLastRecord(bTree& t) {
-  int32_t ls = t.cr.lastIndex;
-  indexNode* last = entryAt(t, ls);
-  if (last == nullptr || last->nodePos != t.cr.lastNDRec) return 0;
-  if (last->state != kStateModified && last->state != kStateModHold) return 0;
-  if (t.RealWrite(last) != 0) return kResultWriteFailed;
-  t.indexArray[ls].state = kStateOccupied;
-  return 0;
-}
-
-// Moves the node of entry s out of a slot it has outgrown: into the free
-// slot findFit chose (the two entries exchange slots), or to the end of
-// data (a new entry takes over the old slot).  Either way the entry that now
-// describes the old slot is free, on avlList, and its header is written.
-// Returns 0, 102 or 165; on failure nothing has moved.
-int relocate(bTree& t, int32_t s) {
-  NodeP p = t.indexArray[s].node;
-  int32_t f = t.findFit(p);
-  if (f == 0 && t.dbErrno == 12) {
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "RealWrite() findFit() failed.\n");
-    return kResultMemory;
-  }
-  int32_t kind = t.indexArray[f].state;
-  if (kind == kStateUnassigned) {
-    if (writeLastRecord(t) != 0) return kResultWriteFailed;
-  } else if (kind != kStateAvailable) {
-    t.dbErrno = 22;
-    return kResultWriteFailed;
-  }
-  indexNode* e = &t.indexArray[s];
-  indexNode* g = &t.indexArray[f];
-  int64_t oldPos = e->nodePos;
-  uint64_t oldSlot = e->slotLength;
-  if (kind == kStateAvailable) {
-    e->nodePos = g->nodePos;
-    e->slotLength = g->slotLength;
-  } else {
-    g->state = kStateAvailable;
-    e->nodePos = t.newNDLast;
-    e->slotLength = nodeSizeOf(p);
-    t.cr.lastNDRec = t.newNDLast;
-    t.cr.lastIndex = diskLocOf(p);
-  }
-  setSlotLength(p, e->slotLength);
-  e->nodeSize = nodeSizeOf(p);
-  g->nodePos = oldPos;
-  g->slotLength = oldSlot;
-  // Without its cell the free slot is only lost to reuse until the next
-  // open finds it again; the move itself stands.
-  int32_t savedErrno = t.dbErrno;
-  if (t.addToList(&t.avlList, f) != 0) t.dbErrno = savedErrno;
-  uint8_t header[kRecordHeaderSize];
-  freeSlotHeader(header, oldSlot, f);
-  t.RealWriteEx(t.dbHandle, header, sizeof header, oldPos);
-  return 0;
-}
-}  // namespace
-
-int bTree::RealWrite(indexNode* e) {
-  NodeP p = e->node;
-  trPrint(TR_SITE, trClass.BTREEDB, "RealWrite() entry: indexArray[%d]\n", p != nullptr ? int(diskLocOf(p)) : -1);
-  if (p != nullptr) {
-    int32_t s = subscriptOf(*this, e);
-    // The node's own size is what its buffer holds.
-    e->nodeSize = nodeSizeOf(p);
-    if (e->nodePos != cr.lastNDRec && e->nodeSize > e->slotLength) {
-      int rc = relocate(*this, s);
-      if (rc != 0) return rc;
-      e = &indexArray[s];
-    }
-    if (e->nodePos == cr.lastNDRec) {
-      if (newNDLast < cr.lastNDRec + int64_t(e->nodeSize)) newNDLast = cr.lastNDRec + int64_t(e->nodeSize);
-      if (e->nodeSize > e->slotLength) {
-        setSlotLength(p, e->nodeSize);
-        e->slotLength = e->nodeSize;
-      }
-    }
-    int rc = RealWriteEx(dbHandle, nodeImage(p), e->nodeSize, e->nodePos);
-    if (rc != 0) return rc;
-    e->state = kStateOccupied;
-  }
-  trPrint(TR_SITE, trClass.BTREEDB, "RealWrite() exit: newNDLast: %d\n", int(newNDLast));
-  return 0;
-}
-
 int bTree::extendNode(NodeP* pp) {
   NodeP p = *pp;
   uint64_t alloc = allocSizeOf(p);
@@ -308,37 +197,40 @@ int bTree::releaseDiskNode(NodeP* pp) {
   int32_t s = diskLocOf(p);
   removeFromList(&actList, s);
   indexNode* e = entryAt(*this, s);
-  int rc = 0;
   if (e != nullptr) {
     e->state = kStateAvailable;
     setRecordState(p, kRecordFree);
-    int32_t savedErrno = dbErrno;
-    if (addToList(&avlList, s) != 0) dbErrno = savedErrno;
     // A last record that was never written has its slot only in newNDLast;
     // its free header must still lead to the end of that claim.
     if (slotLengthOf(p) == 0 && e->nodePos == cr.lastNDRec) setSlotLength(p, uint64_t(newNDLast - cr.lastNDRec));
     e->slotLength = slotLengthOf(p);
-    if (e->slotLength >= kRecordHeaderSize) rc = RealWriteEx(dbHandle, nodeImage(p), kRecordHeaderSize, e->nodePos);
+    // The slot becomes free in the file at the next flush, after the nodes
+    // that took this node's entries are written; until then it is not
+    // offered for reuse either (it is not on avlList).
+    if (e->slotLength >= kRecordHeaderSize) {
+      PendingRelease r{s, e->nodePos, {}};
+      std::memcpy(r.header, nodeImage(p), kRecordHeaderSize);
+      pending.releases.push_back(r);
+    }
     e->node = nullptr;
   }
   KX_FREE(p);
   if (p == rootP) rootP = nullptr;
   *pp = nullptr;
-  return rc;
+  return 0;
 }
 
-int bTree::RealWriteEx(FILE* stream, const void* bytes, size_t length, int64_t position) {
+int bTree::RealWriteEx(OsFile* stream, const void* bytes, size_t length, int64_t position) {
   int rc = 0;
   errno = 0;
-  if (stream == nullptr || !osSeek(stream, position)) {
-    int err = errno;
+  if (stream == nullptr || position < 0) {
+    int err = stream == nullptr ? EBADF : EINVAL;
     trError(kSourceName, __LINE__, trClass.BTREEDB, "RealWriteEx(): fsetpos: errno %d: '%s' .\n", err,
             std::strerror(err));
-    dbErrno = err != 0 ? err : 13;
+    dbErrno = err;
     rc = kResultWriteFailed;
   } else {
-    errno = 0;
-    size_t written = std::fwrite(bytes, 1, length, stream);
+    size_t written = osFileWrite(stream, bytes, length, position);
     if (written != length) {
       int err = errno;
       if (err == 0) {
@@ -362,15 +254,17 @@ int bTree::WriteCtrlRec() {
     dbErrno = 22;
     return -1;
   }
-  std::rewind(dbHandle);
   trPrint(TR_SITE, trClass.BTREEDB, "Writing control rec, currentIXCount: %d, lastIndex: %d\n",
           int(cr.currentIXCount), int(cr.lastIndex));
   uint8_t bytes[kCtrlRecSize];
   encodeCtrlRec(cr, bytes);
-  errno = 0;
-  // A record that did not reach the file is a failure, whether fwrite or
-  // the flush behind it found out.
-  if (std::fwrite(bytes, 1, kCtrlRecSize, dbHandle) == kCtrlRecSize && std::fflush(dbHandle) == 0) return 0;
+  // A record that did not reach the file is a failure, whether the write
+  // or the flush behind it found out.
+  if (osFileWrite(dbHandle, bytes, kCtrlRecSize, 0) == kCtrlRecSize && osFileFlush(dbHandle)) {
+    std::memcpy(pending.fileCtrl, bytes, kCtrlRecSize);
+    pending.fileCtrlKnown = true;
+    return 0;
+  }
   int err = errno;
   trError(kSourceName, __LINE__, trClass.BTREEDB, "WriteCtrlRec(): fwrite: errno %d: \"%s\".\n", err,
           std::strerror(err));

@@ -58,6 +58,9 @@ int walkFetchFailure(int32_t dbErrno) { return dbErrno == 12 ? kResultMemory : k
 uint8_t* bTree::Search(const wchar16* target) {
   trPrintW(TR_SITE, trClass.BTREEDB, u"Search(public) entry, target = %s\n", target != nullptr ? target : u"NULL");
   if (target == nullptr || target[0] == 0) return nullptr;
+  // A tree that may differ from the file is read again first; when that
+  // fails there is no tree to search, and dbErrno says why.
+  if (reloadIfStale() != 0) return nullptr;
 
   int position = 0;
   NodeP found = Search(target, rootP, &position, 0);
@@ -102,8 +105,12 @@ NodeP bTree::Search(const wchar16* target, NodeP node, int* targetPos, int depth
 
 int bTree::walkTree() {
   freeOnRelease = 1;
-  FlushMemNodes();
-  NodeP root = fetchPage(cr.rootOffset);
+  NodeP root = nodeFailed();
+  if (reloadIfStale() == 0) {
+    FlushMemNodes();
+    // A flush whose write failed leaves a stale tree: read it again.
+    if (reloadIfStale() == 0) root = fetchPage(cr.rootOffset);
+  }
   int result;
   if (root == nodeFailed()) {
     rootP = nullptr;
@@ -164,6 +171,9 @@ int bTree::WalkTree(NodeP p, int depth) {
 
 int bTree::syncToDisk() {
   int result = FlushMemNodes();
+  // After a failed write the tree is stale; the next operation reads it
+  // again, and nothing of this one is taken back into memory.
+  if (result != 0 || mustReload) return result != 0 ? result : -1;
   NodeP root = fetchPage(cr.rootOffset);
   if (!isRealNode(root)) {
     // Never keep a freed or failed pointer as the root.

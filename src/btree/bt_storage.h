@@ -39,6 +39,9 @@ bool nodeImageSound(const uint8_t* image, uint64_t nodeSize, uint16_t dataSize);
 // chain, else the stream's error).
 int loadRecordChain(bTree& t, int64_t pos, bool* freeRoot, int64_t* endOfData);
 
+// Drops the buffer of an entry that leaves memory: no buffer, on disk.
+void dropBuffer(indexNode* e);
+
 // The index entry of subscript s, or null when s lies outside the array.
 // Every lookup by a subscript that came from a list, a node or the file
 // goes through here, so a bad subscript can never reach past the array.

@@ -3,13 +3,16 @@
 // One bTree object binds one database file.  Its work is split by layer:
 //   storage  bt_object.cc  construction, destruction, default callback
 //            bt_open.cc    openBtDb, makeEmpty, closeBtDb, ExitCleanup,
-//                          dbFileSize
+//                          dbFileSize, reloadIfStale
 //            bt_chain.cc   the open's load of the index from the records
 //            bt_cache.cc   index array, node states, the two lists,
 //                          addIndexEntry, dbFree, purgecache, FlushMemNodes
-//            bt_pageio.cc  node buffers, fetchPage, writePage, RealWrite,
-//                          findFit, extendNode, releaseDiskNode,
-//                          RealWriteEx, WriteCtrlRec
+//            bt_pageio.cc  node buffers, fetchPage, writePage, findFit,
+//                          extendNode, releaseDiskNode, RealWriteEx,
+//                          WriteCtrlRec
+//            bt_flush.cc   FlushMemNodes and RealWrite: the ordered write of
+//                          every change a flush carries, and what a failed
+//                          write leaves behind
 //            bt_image.cc   the check of a node image read from the file
 //            bt_ctrlrec.cc dbReadCtrlRec
 //   keys     bt_node.cc    SearchNode, InsertDatum, RemoveDatum
@@ -34,6 +37,8 @@
 
 #include "btree/format.h"
 #include "btree/nodebuf.h"
+#include "btree/bt_pending.h"
+#include "platform/osfile.h"
 #include "platform/psstr.h"
 
 // Node states of an index entry.
@@ -103,6 +108,15 @@ class bTree {
   // Returns 0, or the failing write's or fetch's result code.
   int syncToDisk();
 
+  // --- fault safety (bt_flush.cc, bt_open.cc) ---
+  // After a failed write, or a failed deletion, memory may differ from the
+  // file.  The tree is then dropped without writing and read again from
+  // the file before the next operation uses it; Search, walkTree and Delete
+  // do so themselves.  Returns 0 when the tree in memory is the file's (or
+  // was made so), -1 with the cause in dbErrno when it could not be read.
+  int reloadIfStale();
+  bool isStale() const { return mustReload; }
+
   // --- the storage layer's interface to the key operations ---
   // Index array and cache (bt_cache.cc).
   int32_t addIndexEntry();
@@ -118,7 +132,7 @@ class bTree {
   NodeP fetchPage(int32_t subscript);
   int writePage(NodeP* pp);
   int RealWrite(indexNode* e);
-  int RealWriteEx(FILE* stream, const void* bytes, size_t length, int64_t position);
+  int RealWriteEx(OsFile* stream, const void* bytes, size_t length, int64_t position);
   int32_t findFit(NodeP p);
   int extendNode(NodeP* pp);
   int releaseDiskNode(NodeP* pp);
@@ -144,7 +158,7 @@ class bTree {
   listCell* actList;
   listCell* avlList;
   int64_t newNDLast;
-  FILE* dbHandle;
+  OsFile* dbHandle;
   uint16_t dataSize;
   uint64_t diskNodeBaseSize;
   int32_t freeOnRelease;
@@ -152,6 +166,12 @@ class bTree {
   CtrlRec cr;
   char* path;
   uint8_t* resultBuffer;
+
+  // Beyond the fields above: what the next flush must carry besides the
+  // changed nodes (bt_flush.cc), and whether memory may differ from the
+  // file.
+  PendingWrites pending;
+  bool mustReload;
 
  private:
   NodeP Search(const wchar16* target, NodeP node, int* targetPos, int depth);

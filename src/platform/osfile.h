@@ -1,16 +1,75 @@
-// osfile: 64-bit positions on a C runtime stream.
+// osfile: the database file, read and written at explicit 64-bit positions.
 //
-// The database file is reached only through stdio, but the C runtime's own
-// position type is opaque and its long offsets are 32 bits wide on Windows.
-// These two calls take and give plain signed 64-bit byte positions on both
-// platforms (osfile_posix.cc, osfile_win.cc).  Both leave errno set by the
-// C runtime on failure.
+// This is the one place where the B-tree and the programs built on its file
+// format reach a database file.  Every transfer names its own position, so
+// no operation depends on where another one left a file pointer, and a read
+// costs one system call.  Nothing is buffered here: a write that returns
+// has handed its bytes to the operating system, and osFileFlush has nothing
+// left to do (it stays a named point, where a failure would be reported and
+// where the tests inject one).
+//
+// Errors follow the C runtime's convention: a call that fails leaves an
+// errno value (on Windows the system error translated as the Microsoft C
+// runtime translates it), so callers report and store errno as they would
+// after a stdio call.  osfile_posix.cc and osfile_win.cc hold the two
+// implementations, osfile_common.cc the counting and the test hook.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
-// Moves the stream to byte position pos from the start of the file.
-bool osSeek(FILE* stream, int64_t pos);
-// Stores the stream's current byte position in *pos.
-bool osTell(FILE* stream, int64_t* pos);
+struct OsFile;
+
+enum class OsFileMode {
+  kUpdate,  // an existing file, for reading and writing
+  kCreate,  // created, or truncated to nothing, for reading and writing
+  kRead,    // an existing file, for reading only
+};
+
+// Opens path (a multibyte name in the current code page).  Returns null with
+// errno set when it cannot.
+OsFile* osFileOpen(const char* path, OsFileMode mode);
+void osFileClose(OsFile* f);
+
+// Reads up to n bytes at pos into buf and returns how many arrived.  Fewer
+// than n: errno 0 when the file simply ended, else the error.
+size_t osFileRead(OsFile* f, void* buf, size_t n, int64_t pos);
+// Writes n bytes of buf at pos and returns how many were written.  Fewer
+// than n: errno says why (0 when the system accepted no more bytes without
+// naming an error).  Bytes before the failure may have reached the file.
+size_t osFileWrite(OsFile* f, const void* buf, size_t n, int64_t pos);
+// Cuts the file to size bytes (truncating needs no space on any file
+// system).  False with errno set when it fails.
+bool osFileTruncate(OsFile* f, int64_t size);
+// False with errno set when data handed over earlier failed to reach the
+// file.
+bool osFileFlush(OsFile* f);
+// The file's current size in bytes.
+bool osFileSizeOf(OsFile* f, uint64_t* size);
+
+// --- Test hook: failing writes on purpose ----------------------------------
+//
+// Counts every write, every flush, and every write that extends the file
+// (ends past its size), for all files of the process.  A planned fault
+// makes the nth call of its kind (1-based, counted from the moment the plan
+// is set) fail with `error`, or, when `error` is 0, write only the first
+// half of its bytes and then report a short write with errno 0.  A
+// persistent fault also fails every later call of its kind, as a full disk
+// does.  The program itself never sets a plan.
+enum class OsFaultPoint { kWrite, kFlush, kExtend };
+struct OsFaultPlan {
+  OsFaultPoint point = OsFaultPoint::kWrite;
+  uint64_t nth = 0;  // 0: no fault
+  int error = 0;
+  bool persistent = false;
+};
+struct OsFileCounts {
+  uint64_t writes = 0;
+  uint64_t flushes = 0;
+  uint64_t extensions = 0;
+  uint64_t faults = 0;  // calls that were made to fail
+};
+// Sets a plan (replacing any earlier one) and restarts the counts.
+void osFileTestSetFault(const OsFaultPlan& plan);
+void osFileTestClearFault();
+OsFileCounts osFileTestCounts();

@@ -1,13 +1,143 @@
-// 64-bit stream positions on Windows: the C runtime's _fseeki64/_ftelli64.
-#include <cstdio>
+// The database file on Windows: a file handle read and written with
+// explicit offsets (ReadFile and WriteFile with an OVERLAPPED position on a
+// synchronous handle).  System errors become errno values as the Microsoft
+// C runtime's own file functions translate them, so a failure reads the
+// same as it did through a C runtime stream.
+#include <windows.h>
 
-#include "platform/osfile.h"
+#include <cerrno>
 
-bool osSeek(FILE* stream, int64_t pos) { return _fseeki64(stream, pos, SEEK_SET) == 0; }
+#include "platform/osfile_impl.h"
 
-bool osTell(FILE* stream, int64_t* pos) {
-  __int64 at = _ftelli64(stream);
-  if (at < 0) return false;
-  *pos = int64_t(at);
+namespace {
+
+struct ErrorMap {
+  DWORD win;
+  int err;
+};
+
+// The C runtime's translation of system errors; anything not listed (and
+// not in one of the two ranges below) is EINVAL, as there.
+constexpr ErrorMap kErrors[] = {
+    {ERROR_INVALID_FUNCTION, EINVAL},    {ERROR_FILE_NOT_FOUND, ENOENT},     {ERROR_PATH_NOT_FOUND, ENOENT},
+    {ERROR_TOO_MANY_OPEN_FILES, EMFILE}, {ERROR_ACCESS_DENIED, EACCES},      {ERROR_INVALID_HANDLE, EBADF},
+    {ERROR_ARENA_TRASHED, ENOMEM},       {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},  {ERROR_INVALID_BLOCK, ENOMEM},
+    {ERROR_BAD_ENVIRONMENT, E2BIG},      {ERROR_BAD_FORMAT, ENOEXEC},        {ERROR_INVALID_ACCESS, EINVAL},
+    {ERROR_INVALID_DATA, EINVAL},        {ERROR_INVALID_DRIVE, ENOENT},      {ERROR_CURRENT_DIRECTORY, EACCES},
+    {ERROR_NOT_SAME_DEVICE, EXDEV},      {ERROR_NO_MORE_FILES, ENOENT},      {ERROR_LOCK_VIOLATION, EACCES},
+    {ERROR_BAD_NETPATH, ENOENT},         {ERROR_NETWORK_ACCESS_DENIED, EACCES}, {ERROR_BAD_NET_NAME, ENOENT},
+    {ERROR_FILE_EXISTS, EEXIST},         {ERROR_CANNOT_MAKE, EACCES},        {ERROR_FAIL_I24, EACCES},
+    {ERROR_INVALID_PARAMETER, EINVAL},   {ERROR_NO_PROC_SLOTS, EAGAIN},      {ERROR_DRIVE_LOCKED, EACCES},
+    {ERROR_BROKEN_PIPE, EPIPE},          {ERROR_DISK_FULL, ENOSPC},          {ERROR_INVALID_TARGET_HANDLE, EBADF},
+    {ERROR_WAIT_NO_CHILDREN, ECHILD},    {ERROR_CHILD_NOT_COMPLETE, ECHILD}, {ERROR_DIRECT_ACCESS_HANDLE, EBADF},
+    {ERROR_NEGATIVE_SEEK, EINVAL},       {ERROR_SEEK_ON_DEVICE, EACCES},     {ERROR_DIR_NOT_EMPTY, ENOTEMPTY},
+    {ERROR_NOT_LOCKED, EACCES},          {ERROR_BAD_PATHNAME, ENOENT},       {ERROR_MAX_THRDS_REACHED, EAGAIN},
+    {ERROR_LOCK_FAILED, EACCES},         {ERROR_ALREADY_EXISTS, EEXIST},     {ERROR_FILENAME_EXCED_RANGE, ENOENT},
+    {ERROR_NESTING_NOT_ALLOWED, EAGAIN}, {ERROR_NOT_ENOUGH_QUOTA, ENOMEM},
+};
+
+void setErrnoFrom(DWORD code) {
+  for (const ErrorMap& m : kErrors) {
+    if (m.win == code) {
+      errno = m.err;
+      return;
+    }
+  }
+  if (code >= ERROR_WRITE_PROTECT && code <= ERROR_SHARING_BUFFER_EXCEEDED) errno = EACCES;
+  else if (code >= ERROR_INVALID_STARTING_CODESEG && code <= ERROR_INFLOOP_IN_RELOC_CHAIN) errno = ENOEXEC;
+  else errno = EINVAL;
+}
+
+HANDLE handleOf(intptr_t native) { return reinterpret_cast<HANDLE>(native); }
+
+OVERLAPPED at(int64_t pos) {
+  OVERLAPPED o{};
+  o.Offset = DWORD(uint64_t(pos) & 0xFFFFFFFFu);
+  o.OffsetHigh = DWORD(uint64_t(pos) >> 32);
+  return o;
+}
+
+// One call moves at most this much, well inside a DWORD.
+constexpr size_t kChunk = size_t(1) << 30;
+
+}  // namespace
+
+namespace osfileimpl {
+
+bool open(const char* path, OsFileMode mode, intptr_t* native) {
+  DWORD access = GENERIC_READ | GENERIC_WRITE;
+  DWORD disposition = OPEN_EXISTING;
+  if (mode == OsFileMode::kCreate) disposition = CREATE_ALWAYS;
+  if (mode == OsFileMode::kRead) access = GENERIC_READ;
+  // Others may read and write the file meanwhile, as with a C runtime stream.
+  HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    setErrnoFrom(GetLastError());
+    return false;
+  }
+  *native = reinterpret_cast<intptr_t>(h);
   return true;
 }
+
+void close(intptr_t native) { CloseHandle(handleOf(native)); }
+
+size_t read(intptr_t native, void* buf, size_t n, int64_t pos) {
+  auto* out = static_cast<char*>(buf);
+  size_t done = 0;
+  errno = 0;
+  while (done < n) {
+    DWORD want = DWORD(n - done < kChunk ? n - done : kChunk);
+    DWORD got = 0;
+    OVERLAPPED o = at(pos + int64_t(done));
+    if (!ReadFile(handleOf(native), out + done, want, &got, &o)) {
+      DWORD code = GetLastError();
+      if (code == ERROR_HANDLE_EOF) errno = 0;
+      else setErrnoFrom(code);
+      return done;
+    }
+    if (got == 0) return done;  // the end of the file
+    done += got;
+  }
+  return done;
+}
+
+size_t write(intptr_t native, const void* buf, size_t n, int64_t pos) {
+  auto* in = static_cast<const char*>(buf);
+  size_t done = 0;
+  errno = 0;
+  while (done < n) {
+    DWORD want = DWORD(n - done < kChunk ? n - done : kChunk);
+    DWORD put = 0;
+    OVERLAPPED o = at(pos + int64_t(done));
+    if (!WriteFile(handleOf(native), in + done, want, &put, &o)) {
+      setErrnoFrom(GetLastError());
+      return done;
+    }
+    if (put == 0) return done;
+    done += put;
+  }
+  return done;
+}
+
+bool truncate(intptr_t native, int64_t size) {
+  LARGE_INTEGER to;
+  to.QuadPart = size;
+  if (!SetFilePointerEx(handleOf(native), to, nullptr, FILE_BEGIN) || !SetEndOfFile(handleOf(native))) {
+    setErrnoFrom(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool size(intptr_t native, uint64_t* size) {
+  LARGE_INTEGER s;
+  if (!GetFileSizeEx(handleOf(native), &s)) {
+    setErrnoFrom(GetLastError());
+    return false;
+  }
+  *size = uint64_t(s.QuadPart);
+  return true;
+}
+
+}  // namespace osfileimpl

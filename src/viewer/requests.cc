@@ -40,14 +40,24 @@ bool confirmDelete(FILE* in) {
 
 void deleteRequest(toolDB& db, const wchar16* key, FILE* in) {
   if (!confirmDelete(in)) return;
+  DisplayKey shown(key);
+  // After a failed write the tree is read again from the file before it is
+  // changed; when that is impossible, nothing is changed.
+  if (db.reloadIfStale() != 0) {
+    std::printf(
+        "Deletion of key \"%s\" not attempted: the database file could not be read again after an earlier "
+        "failure.\nerrno = %d, %s.\n\n",
+        shown.text(), db.dbErrno, std::strerror(db.dbErrno));
+    return;
+  }
   int32_t start = osClockMs();
   int result = db.Delete(key);
   // A deletion is complete only once it is in the file: written now, it
   // survives a Quit, the end of the input or a killed process before the
-  // next request, none of which flushes the cache.
-  if (result != 1 && db.syncToDisk() != 0) result = -1;
+  // next request, none of which flushes the cache.  A failed Delete is not
+  // written at all, and its own cause is the one reported.
+  if (result == 0 && db.syncToDisk() != 0) result = -1;
   int32_t end = osClockMs();
-  DisplayKey shown(key);
   if (result == -1) {
     std::printf("Deletion of key \"%s\" failed.\nerrno = %d, %s.\n", shown.text(), db.dbErrno,
                 std::strerror(db.dbErrno));

@@ -98,20 +98,23 @@ TEST_F(CacheTest, EvictionTakesTheOldestCleanNodeFirst) {
   EXPECT_EQ(db->rootP, entryOf(1).node);
 }
 
-TEST_F(CacheTest, ModifiedNodeIsWrittenBeforeItIsEvicted) {
-  ASSERT_EQ(open(threeLeaves()), 0);
+TEST_F(CacheTest, ModifiedNodeStaysInMemoryUntilTheFlush) {
+  Image img = threeLeaves();
+  ASSERT_EQ(open(img), 0);
   NodeP p = db->fetchPage(4);
   NodeP held = db->fetchPage(2);
   setBranch(p, 5, 77);  // a stale child slot: changes bytes, not meaning
   ASSERT_EQ(db->writePage(&p), 0);
   db->dbFree(p, "test", __LINE__);
+  // Eviction never writes: the change waits for the flush.
   EXPECT_EQ(db->purgecache(), 0);
-  EXPECT_EQ(entryOf(4).state, kStateOnDisk);
+  EXPECT_EQ(entryOf(4).state, kStateModified);
   EXPECT_EQ(entryOf(2).state, kStateOccupied);
-  std::fflush(db->dbHandle);  // node writes are not flushed by themselves
+  EXPECT_EQ(readFile(path), img.bytes());
+  db->dbFree(held, "test", __LINE__);
+  ASSERT_EQ(db->FlushMemNodes(), 0);
   Bytes file = readFile(path);
   EXPECT_EQ(i32At(file, size_t(entryOf(4).nodePos) + jbbformat::kNodeBranch + 20), 77);
-  db->dbFree(held, "test", __LINE__);
 }
 
 TEST_F(CacheTest, FlushWritesChangesAndEmptiesTheCache) {
@@ -140,7 +143,7 @@ TEST_F(CacheTest, FlushWritesChangesAndEmptiesTheCache) {
   EXPECT_EQ(countOf(db->rootP), 2);
 }
 
-TEST_F(CacheTest, FlushReportsAnEarlierFailedWriteThoughLaterOnesSucceed) {
+TEST_F(CacheTest, FlushThatCannotPlaceANodeWritesNothingAndLeavesTheTreeStale) {
   Image img = threeLeaves();
   img.cr.currentIXCount = 500;  // the next subscript needs a larger array
   ASSERT_EQ(open(img), 0);
@@ -159,8 +162,13 @@ TEST_F(CacheTest, FlushReportsAnEarlierFailedWriteThoughLaterOnesSucceed) {
   int rc = db->FlushMemNodes();
   kxTestSetFailure(0, 0);
   EXPECT_EQ(rc, kResultMemory);
-  Bytes file = readFile(path);
-  EXPECT_EQ(i32At(file, size_t(entryOf(3).nodePos) + jbbformat::kNodeBranch + 16), 66);
+  // Not even the node that could be written: a change reaches the file
+  // whole or not at all.
+  EXPECT_EQ(readFile(path), img.bytes());
+  EXPECT_TRUE(db->isStale());
+  EXPECT_EQ(db->reloadIfStale(), 0);
+  EXPECT_FALSE(db->isStale());
+  EXPECT_EQ(countOf(db->rootP), 2);
 }
 
 TEST_F(CacheTest, FlushWithoutAFileOnlyFreesBuffers) {

@@ -22,11 +22,12 @@ TEST_F(ObjectTest, DefaultCallbackPrintsTheWholeKey) {
 TEST_F(ObjectTest, DestructorWritesBackButLeavesTheStreamOpen) {
   bTree* t = new bTree(kDataSize);
   ASSERT_EQ(t->openBtDb(path.c_str(), false), 0);
-  FILE* stream = t->dbHandle;
+  OsFile* stream = t->dbHandle;
   delete t;
-  std::fflush(stream);
   EXPECT_EQ(readFile(path).size(), 2160u);
-  EXPECT_EQ(std::fclose(stream), 0);
+  uint64_t size = 0;
+  EXPECT_TRUE(osFileSizeOf(stream, &size));  // still open
+  osFileClose(stream);
 }
 
 TEST_F(ObjectTest, ExhaustedMemoryFailsTheOpenCleanly) {

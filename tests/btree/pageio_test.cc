@@ -166,30 +166,26 @@ TEST_F(PageIoTest, OutgrownNodeWithoutAFreeSlotMovesToTheEndOfData) {
   reopenAndFetch({1, 2, 3});
 }
 
-TEST_F(PageIoTest, FailedWriteOfTheLastRecordStopsTheMove) {
-  FILE* full = std::fopen("/dev/full", "rb+");
-  if (full == nullptr) GTEST_SKIP() << "needs /dev/full to make writes fail";
-  std::setvbuf(full, nullptr, _IONBF, 0);
-  ASSERT_EQ(open(twoLeaves()), 0);
+TEST_F(PageIoTest, FullDiskDuringAMoveLeavesTheFileAsItWas) {
+  Image img = twoLeaves();
+  ASSERT_EQ(open(img), 0);
   grow(3, 20);
   grow(2, 30);
-  int64_t old2 = entryOf(2).nodePos;
-  FILE* real = db->dbHandle;
-  db->dbHandle = full;
-  EXPECT_EQ(db->RealWrite(&entryOf(2)), kResultWriteFailed);
-  db->dbHandle = real;
-  std::fclose(full);
+  // The first write that extends the file (the last record's growth) fails.
+  osFileTestSetFault({OsFaultPoint::kExtend, 1, ENOSPC, false});
+  int rc = db->RealWrite(&entryOf(2));
+  osFileTestClearFault();
+  EXPECT_EQ(rc, kResultWriteFailed);
   EXPECT_EQ(db->dbErrno, ENOSPC);
-  EXPECT_EQ(entryOf(3).state, kStateModHold);
-  EXPECT_EQ(entryOf(2).nodePos, old2);
-  EXPECT_EQ(entryOf(2).state, kStateModHold);
-  // Nothing was lost: the next flush writes both.
-  db->ExitCleanup();
-  ASSERT_EQ(db->FlushMemNodes(), 0);
+  EXPECT_EQ(readFile(path), img.bytes());
+  // Memory no longer matches the file: the tree is read again.
+  EXPECT_TRUE(db->isStale());
+  ASSERT_EQ(db->reloadIfStale(), 0);
+  EXPECT_EQ(entryOf(2).nodeSize, node(2, {u"a", u"b"}).size());
   reopenAndFetch({1, 2, 3});
 }
 
-TEST_F(PageIoTest, DiscardedNodeBecomesAFreeSlotByItsHeaderAlone) {
+TEST_F(PageIoTest, DiscardedNodeBecomesAFreeSlotByItsHeaderAloneAtTheFlush) {
   Image img = twoLeaves();
   ASSERT_EQ(open(img), 0);
   Bytes before = readFile(path);
@@ -200,11 +196,13 @@ TEST_F(PageIoTest, DiscardedNodeBecomesAFreeSlotByItsHeaderAlone) {
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(entryOf(2).state, kStateAvailable);
   EXPECT_EQ(entryOf(2).node, nullptr);
-  EXPECT_EQ(db->avlList->subscript, 2);
-  std::fflush(db->dbHandle);
+  // Not offered for reuse, and not written, before the flush.
+  EXPECT_EQ(db->avlList, nullptr);
+  EXPECT_EQ(readFile(path), before);
+  ASSERT_EQ(db->FlushMemNodes(), 0);
   Bytes after = readFile(path);
   ASSERT_EQ(after.size(), before.size());
-  for (size_t i = 0; i < after.size(); ++i) {
+  for (size_t i = kCtrlRecSize; i < after.size(); ++i) {
     if (i >= size_t(pos) + kNodeRecordState && i < size_t(pos) + kNodeRecordState + 4) continue;
     ASSERT_EQ(after[i], before[i]) << "byte " << i;
   }
@@ -238,23 +236,22 @@ TEST_F(PageIoTest, NewNodeBufferIsOneUnit) {
 }
 
 TEST_F(PageIoTest, FailingWritesAreReportedAsFailures) {
-  FILE* full = std::fopen("/dev/full", "rb+");
-  if (full == nullptr) GTEST_SKIP() << "needs /dev/full to make writes fail";
-  std::setvbuf(full, nullptr, _IONBF, 0);
-  bTree& t = make();
+  ASSERT_EQ(open(twoLeaves()), 0);
   uint8_t bytes[24] = {};
-  EXPECT_EQ(t.RealWriteEx(full, bytes, sizeof bytes, 0), kResultWriteFailed);
-  EXPECT_EQ(t.dbErrno, ENOSPC);
-  std::fclose(full);
-  // A buffered stream reports the failure only when it is flushed.
-  full = std::fopen("/dev/full", "rb+");
-  ASSERT_NE(full, nullptr);
-  t.dbHandle = full;
-  t.dbErrno = 0;
-  EXPECT_EQ(t.WriteCtrlRec(), -1);
-  EXPECT_EQ(t.dbErrno, ENOSPC);
-  t.dbHandle = nullptr;
-  std::fclose(full);
+  osFileTestSetFault({OsFaultPoint::kWrite, 1, ENOSPC, false});
+  EXPECT_EQ(db->RealWriteEx(db->dbHandle, bytes, sizeof bytes, 3000), kResultWriteFailed);
+  EXPECT_EQ(db->dbErrno, ENOSPC);
+  // A short write with no error from the system.
+  osFileTestSetFault({OsFaultPoint::kWrite, 1, 0, false});
+  EXPECT_EQ(db->RealWriteEx(db->dbHandle, bytes, sizeof bytes, 3000), kResultWriteFailed);
+  EXPECT_EQ(db->dbErrno, 13);
+  // The control record fails when its write or the flush behind it does.
+  osFileTestSetFault({OsFaultPoint::kFlush, 1, EIO, false});
+  db->dbErrno = 0;
+  EXPECT_EQ(db->WriteCtrlRec(), -1);
+  EXPECT_EQ(db->dbErrno, EIO);
+  osFileTestClearFault();
+  EXPECT_EQ(db->WriteCtrlRec(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,117 @@
+// The host-independent half of osfile.h: the size a file is known to have,
+// the counts of writes, flushes and extensions, and the fault plan of the
+// tests.
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+#include "platform/osfile_impl.h"
+
+namespace {
+OsFaultPlan plan;
+OsFileCounts counts;
+
+// True when this call, the count-th of its kind, is to fail.
+bool faultDue(OsFaultPoint point, uint64_t count) {
+  if (plan.nth == 0 || plan.point != point) return false;
+  return count == plan.nth || (plan.persistent && count > plan.nth);
+}
+
+// What a faulty write does: half of the bytes and a short count (error 0),
+// or nothing and the error.
+size_t faultyWrite(OsFile* f, const void* buf, size_t n, int64_t pos) {
+  ++counts.faults;
+  if (plan.error != 0) {
+    errno = plan.error;
+    return 0;
+  }
+  size_t part = osfileimpl::write(f->native, buf, n / 2, pos);
+  if (part > 0 && uint64_t(pos) + part > f->size) f->size = uint64_t(pos) + part;
+  errno = 0;
+  return part;
+}
+}  // namespace
+
+OsFile* osFileOpen(const char* path, OsFileMode mode) {
+  intptr_t native = 0;
+  if (!osfileimpl::open(path, mode, &native)) return nullptr;
+  auto* f = new (std::nothrow) OsFile{native, 0};
+  if (f == nullptr) {
+    osfileimpl::close(native);
+    errno = ENOMEM;
+    return nullptr;
+  }
+  if (!osfileimpl::size(native, &f->size)) f->size = 0;
+  errno = 0;
+  return f;
+}
+
+void osFileClose(OsFile* f) {
+  if (f == nullptr) return;
+  osfileimpl::close(f->native);
+  delete f;
+}
+
+size_t osFileRead(OsFile* f, void* buf, size_t n, int64_t pos) {
+  if (f == nullptr || pos < 0) {
+    errno = f == nullptr ? EBADF : EINVAL;
+    return 0;
+  }
+  return osfileimpl::read(f->native, buf, n, pos);
+}
+
+size_t osFileWrite(OsFile* f, const void* buf, size_t n, int64_t pos) {
+  if (f == nullptr || pos < 0) {
+    errno = f == nullptr ? EBADF : EINVAL;
+    return 0;
+  }
+  bool extends = uint64_t(pos) + n > f->size;
+  bool fail = faultDue(OsFaultPoint::kWrite, ++counts.writes);
+  if (extends && faultDue(OsFaultPoint::kExtend, ++counts.extensions)) fail = true;
+  if (fail) return faultyWrite(f, buf, n, pos);
+  size_t done = osfileimpl::write(f->native, buf, n, pos);
+  if (done > 0 && uint64_t(pos) + done > f->size) f->size = uint64_t(pos) + done;
+  return done;
+}
+
+bool osFileTruncate(OsFile* f, int64_t size) {
+  if (f == nullptr || size < 0) {
+    errno = f == nullptr ? EBADF : EINVAL;
+    return false;
+  }
+  if (!osfileimpl::truncate(f->native, size)) return false;
+  f->size = uint64_t(size);
+  return true;
+}
+
+bool osFileFlush(OsFile* f) {
+  if (f == nullptr) {
+    errno = EBADF;
+    return false;
+  }
+  if (faultDue(OsFaultPoint::kFlush, ++counts.flushes)) {
+    ++counts.faults;
+    errno = plan.error != 0 ? plan.error : EIO;
+    return false;
+  }
+  return true;
+}
+
+bool osFileSizeOf(OsFile* f, uint64_t* size) {
+  if (f == nullptr) {
+    errno = EBADF;
+    return false;
+  }
+  if (!osfileimpl::size(f->native, size)) return false;
+  f->size = *size;
+  return true;
+}
+
+void osFileTestSetFault(const OsFaultPlan& p) {
+  plan = p;
+  counts = OsFileCounts{};
+}
+
+void osFileTestClearFault() { osFileTestSetFault(OsFaultPlan{}); }
+
+OsFileCounts osFileTestCounts() { return counts; }

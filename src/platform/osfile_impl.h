@@ -1,0 +1,23 @@
+// The platform half of osfile.h: each host's file primitives, which
+// osfile_common.cc wraps with the counting and the test hook.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/osfile.h"
+
+struct OsFile {
+  intptr_t native;  // a file descriptor on Linux, a HANDLE on Windows
+  uint64_t size;    // as this process last made or saw it
+};
+
+namespace osfileimpl {
+// Opens path; false with errno set.  On success *native holds the handle.
+bool open(const char* path, OsFileMode mode, intptr_t* native);
+void close(intptr_t native);
+size_t read(intptr_t native, void* buf, size_t n, int64_t pos);
+size_t write(intptr_t native, const void* buf, size_t n, int64_t pos);
+bool truncate(intptr_t native, int64_t size);
+bool size(intptr_t native, uint64_t* size);
+}  // namespace osfileimpl
