@@ -6,6 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export WINEDEBUG=-all
+# One wine server for the whole run: a server that shuts down while the
+# next test starts makes that test fail to connect.
+wineserver -p 2>/dev/null || true
 for preset in linux asan windows; do
   echo "=== $preset ==="
   cmake --workflow --preset "$preset"

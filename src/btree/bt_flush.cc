@@ -27,7 +27,8 @@
 //  3. The control record, once per active-list cell.  A new root is named
 //     only now, after it and every node that took entries are on file.
 //  4. The free headers of released nodes (merged away, or an old root):
-//     only now does nothing on file need them.
+//     only now does nothing on file need them.  After the last entry was
+//     deleted, the file is cut after the new empty tree instead.
 //
 // A failure in steps 2 to 4 stops the flush; nothing further of the request
 // is written.  Each of those writes kept the bytes it overwrote, and they
@@ -437,6 +438,12 @@ int writeChanges(bTree& t, const std::vector<int32_t>& subs, int ctrlWrites, boo
     if (writeControlRecord(t, plan) != 0) return stop(t, plan, kResultWriteFailed);
   plan.tree.rootRenamed();
   if (releases && releaseSlots(t, plan) != 0) return stop(t, plan, kResultWriteFailed);
+  // A re-initialised database: the old tree's records after the new root
+  // go last, when everything before them is on file.
+  if (releases && t.pending.reinitialise && !osFileTruncate(t.dbHandle, t.newNDLast)) {
+    t.dbErrno = errno != 0 ? errno : 13;
+    return stop(t, plan, kResultWriteFailed);
+  }
   return 0;
 }
 

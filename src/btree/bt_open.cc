@@ -315,9 +315,8 @@ int bTree::openBtDb(const char* dbPath, bool deleteOnCreate) {
 // ---------------------------------------------------------------------------
 
 namespace {
-// makeEmpty after the truncation: lists emptied, a new modified root at
-// 2088, the control record written again.
-void rootAfterTruncation(bTree& t) {
+// makeEmpty's new tree: lists emptied, a new modified root at 2088.
+void emptyTreeInMemory(bTree& t) {
   t.newNDLast = int64_t(kCtrlRecSize);
   t.freeList(&t.actList);
   t.freeList(&t.avlList);
@@ -330,7 +329,6 @@ void rootAfterTruncation(bTree& t) {
     return;
   }
   placeNewRoot(t, s, int64_t(kCtrlRecSize));
-  t.WriteCtrlRec();
 }
 }  // namespace
 
@@ -343,28 +341,23 @@ int bTree::makeEmpty() {
     traceCriticalValues(*this, "makeEmpty()");
     return 0;
   }
-  // The writes still pending belong to the tree that goes now.
+  // The writes still pending belong to the tree that goes now.  The file
+  // is re-initialised by the next flush: the new root and control record
+  // written over the start of the file, then the file cut after them, so
+  // that a failure on the way can be taken back and the file never passes
+  // through a state without the last entry and without the empty tree.
   pending.clear();
-  if (!osFileTruncate(dbHandle, 0)) {
-    int err = errno;
-    trError(kSourceName, __LINE__, trClass.BTREEDB, "makeEmpty(): freopen: errno %d: \"%s\".\n", err,
-            std::strerror(err));
-    dbErrno = err != 0 ? err : 13;
-    mustReload = true;
-  } else {
-    // The buffers of the old tree go with the array that finds them.
-    dropCachedNodes(*this);
-    cr.rootOffset = 1;
-    cr.lastIndex = 1;
-    cr.lastNDRec = int64_t(kCtrlRecSize);
-    cr.indexArraySize = 0;
-    cr.currentIXCount = 0;
-    if (indexArray != nullptr) KX_FREE(indexArray);
-    indexArray = nullptr;
-    pending.fileCtrlKnown = false;
-    if (WriteCtrlRec() != 0) mustReload = true;
-    else rootAfterTruncation(*this);
-  }
+  pending.reinitialise = true;
+  // The buffers of the old tree go with the array that finds them.
+  dropCachedNodes(*this);
+  cr.rootOffset = 1;
+  cr.lastIndex = 1;
+  cr.lastNDRec = int64_t(kCtrlRecSize);
+  cr.indexArraySize = 0;
+  cr.currentIXCount = 0;
+  if (indexArray != nullptr) KX_FREE(indexArray);
+  indexArray = nullptr;
+  emptyTreeInMemory(*this);
   traceCriticalValues(*this, "makeEmpty()");
   return dbErrno == 0 ? 1 : 0;
 }

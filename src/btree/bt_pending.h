@@ -25,8 +25,12 @@ struct PendingWrites {
   // root it names, and the index-array size the file's subscripts may use.
   uint8_t fileCtrl[jbbformat::kCtrlRecSize] = {};
   bool fileCtrlKnown = false;
+  // The tree was re-initialised (the last entry deleted): the flush ends by
+  // cutting the file after the new empty tree.
+  bool reinitialise = false;
 
   void clear() {
     releases.clear();
+    reinitialise = false;
   }
 };

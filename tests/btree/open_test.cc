@@ -187,8 +187,14 @@ TEST_F(OpenTest, MakeEmptyKeepsTheJournalArea) {
   ASSERT_EQ(open(img), 0);
   EXPECT_EQ(db->makeEmpty(), 1);
   EXPECT_EQ(db->dbErrno, 0);
+  EXPECT_EQ(listOf(db->actList), std::vector<int32_t>{1});
+  EXPECT_EQ(db->avlList, nullptr);
+  // The file changes at the flush: the new root and control record over
+  // the start of the file, and nothing after them.
+  EXPECT_EQ(readFile(path), before);
+  ASSERT_EQ(db->FlushMemNodes(), 0);
   Bytes file = readFile(path);
-  ASSERT_EQ(file.size(), 2088u);
+  ASSERT_EQ(file.size(), 2160u);
   CtrlRec cr = ctrlOf(file);
   EXPECT_EQ(cr.rootOffset, 1);
   EXPECT_EQ(cr.lastIndex, 1);
@@ -198,12 +204,12 @@ TEST_F(OpenTest, MakeEmptyKeepsTheJournalArea) {
   EXPECT_EQ(cr.keyLength, 6);
   EXPECT_EQ(cr.dataSize, kDataSize);
   EXPECT_EQ(0, std::memcmp(file.data() + kJournalInfoOffset, before.data() + kJournalInfoOffset, kJournalInfoSize));
-  EXPECT_EQ(listOf(db->actList), std::vector<int32_t>{1});
-  EXPECT_EQ(db->avlList, nullptr);
   db->closeBtDb();
   file = readFile(path);
   ASSERT_EQ(file.size(), 2160u);
   EXPECT_EQ(u32At(file, 2088), 72u);
+  EXPECT_EQ(u64At(file, 2088 + kNodeSlotLength), 72u);
+  EXPECT_EQ(i32At(file, 2088 + kNodeDiskLoc), 1);
   EXPECT_EQ(u16At(file, 2088 + kNodeCount), 0);
 }
 
