@@ -26,38 +26,35 @@ bool open(const char* path, OsFileMode mode, intptr_t* native) {
 
 void close(intptr_t native) { ::close(int(native)); }
 
-size_t read(intptr_t native, void* buf, size_t n, int64_t pos) {
-  auto* out = static_cast<char*>(buf);
+namespace {
+// Repeats a positioned transfer until n bytes moved, the call moved nothing
+// (the end of the file, errno 0) or failed (errno set).
+template <class Transfer>
+size_t repeat(size_t n, Transfer transfer) {
   size_t done = 0;
   errno = 0;
   while (done < n) {
-    ssize_t got = ::pread(int(native), out + done, n - done, off_t(pos + int64_t(done)));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return done;
-    if (got == 0) {
-      errno = 0;  // the end of the file
+    ssize_t moved = transfer(done);
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0) return done;
+    if (moved == 0) {
+      errno = 0;
       return done;
     }
-    done += size_t(got);
+    done += size_t(moved);
   }
   return done;
+}
+}  // namespace
+
+size_t read(intptr_t native, void* buf, size_t n, int64_t pos) {
+  auto* out = static_cast<char*>(buf);
+  return repeat(n, [&](size_t done) { return ::pread(int(native), out + done, n - done, off_t(pos + int64_t(done))); });
 }
 
 size_t write(intptr_t native, const void* buf, size_t n, int64_t pos) {
   auto* in = static_cast<const char*>(buf);
-  size_t done = 0;
-  errno = 0;
-  while (done < n) {
-    ssize_t put = ::pwrite(int(native), in + done, n - done, off_t(pos + int64_t(done)));
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return done;
-    if (put == 0) {
-      errno = 0;
-      return done;
-    }
-    done += size_t(put);
-  }
-  return done;
+  return repeat(n, [&](size_t done) { return ::pwrite(int(native), in + done, n - done, off_t(pos + int64_t(done))); });
 }
 
 bool truncate(intptr_t native, int64_t size) {

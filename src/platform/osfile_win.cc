@@ -82,42 +82,40 @@ bool open(const char* path, OsFileMode mode, intptr_t* native) {
 
 void close(intptr_t native) { CloseHandle(handleOf(native)); }
 
-size_t read(intptr_t native, void* buf, size_t n, int64_t pos) {
-  auto* out = static_cast<char*>(buf);
+// Repeats ReadFile or WriteFile (`call`) until n bytes moved, a call moved
+// nothing, or one failed; the end of a file is no failure (errno 0).
+template <class Call>
+size_t repeat(intptr_t native, size_t n, int64_t pos, Call call) {
   size_t done = 0;
   errno = 0;
   while (done < n) {
     DWORD want = DWORD(n - done < kChunk ? n - done : kChunk);
-    DWORD got = 0;
+    DWORD moved = 0;
     OVERLAPPED o = at(pos + int64_t(done));
-    if (!ReadFile(handleOf(native), out + done, want, &got, &o)) {
+    if (!call(handleOf(native), done, want, &moved, &o)) {
       DWORD code = GetLastError();
       if (code == ERROR_HANDLE_EOF) errno = 0;
       else setErrnoFrom(code);
       return done;
     }
-    if (got == 0) return done;  // the end of the file
-    done += got;
+    if (moved == 0) return done;
+    done += moved;
   }
   return done;
 }
 
+size_t read(intptr_t native, void* buf, size_t n, int64_t pos) {
+  auto* out = static_cast<char*>(buf);
+  return repeat(native, n, pos, [&](HANDLE h, size_t done, DWORD want, DWORD* got, OVERLAPPED* o) {
+    return ReadFile(h, out + done, want, got, o);
+  });
+}
+
 size_t write(intptr_t native, const void* buf, size_t n, int64_t pos) {
   auto* in = static_cast<const char*>(buf);
-  size_t done = 0;
-  errno = 0;
-  while (done < n) {
-    DWORD want = DWORD(n - done < kChunk ? n - done : kChunk);
-    DWORD put = 0;
-    OVERLAPPED o = at(pos + int64_t(done));
-    if (!WriteFile(handleOf(native), in + done, want, &put, &o)) {
-      setErrnoFrom(GetLastError());
-      return done;
-    }
-    if (put == 0) return done;
-    done += put;
-  }
-  return done;
+  return repeat(native, n, pos, [&](HANDLE h, size_t done, DWORD want, DWORD* put, OVERLAPPED* o) {
+    return WriteFile(h, in + done, want, put, o);
+  });
 }
 
 bool truncate(intptr_t native, int64_t size) {

@@ -22,20 +22,7 @@ class RandomDeleteTest : public TreeTest {
   // Keys bulk-loaded with a fill chosen per node from 5 to 10, so the
   // deletions meet every kind of sibling.
   void buildRandom(size_t n, uint64_t seed, bool mixedScripts) {
-    std::vector<Key> keys = jbbbuilder::syntheticPaths(n, seed, u"/data", mixedScripts);
-    std::string error;
-    ASSERT_TRUE(jbbbuilder::sortKeys(&keys, true, &error)) << error;
-    jbbbuilder::BulkOptions options;
-    options.fillOf = [seed](int level, int ordinal) {
-      jbbbuilder::Rng rng(seed * 1000003u + uint64_t(level) * 7919u + uint64_t(ordinal));
-      return 5 + int(rng.below(6));
-    };
-    jbbbuilder::TreeNode root;
-    ASSERT_TRUE(jbbbuilder::bulkLoad(jbbbuilder::entriesFor(keys, 32), options, &root, &error)) << error;
-    jbbbuilder::DbSpec spec;
-    buildTree(root, spec);
-    model_.clear();
-    for (const Key& k : keys) model_[k] = jbbbuilder::keyData(k, 32);
+    buildRandomFill(n, seed, mixedScripts);
     expectFileMatchesModel("as built");
   }
 

@@ -14,7 +14,7 @@
 //    with its record (possibly twice), or reading the file fails cleanly.
 //
 // JBB_FAULT_DELETIONS sets the session length (default 20, the sanitizer
-// build 10); JBB_FAULT_STRIDE > 1 tries only every so many points of the
+// build 8); JBB_FAULT_STRIDE > 1 tries only every so many points of the
 // device that keeps failing (default 4); JBB_FAULT_SMALL sizes the database
 // deleted down to nothing (default 60).  The seed is printed and
 // --gtest_random_seed replays one.
@@ -34,7 +34,7 @@ uint64_t baseSeed() {
 }
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kDefaultDeletions = 10;
+constexpr int kDefaultDeletions = 8;
 #else
 constexpr int kDefaultDeletions = 20;
 #endif
@@ -68,27 +68,15 @@ class FaultTest : public TreeTest {
   // n keys and a seeded session of `deletions` requests; with `all`, every
   // key in a seeded order instead, down to the empty database.
   void build(size_t n, int deletions, bool all = false) {
-    model_.clear();
     deletions_.clear();
     uint64_t seed = baseSeed();
     std::printf("fault sessions: seed %llu, %zu keys, %d deletions\n", static_cast<unsigned long long>(seed), n,
                 all ? int(n) : deletions);
-    std::vector<Key> keys = jbbbuilder::syntheticPaths(n, seed, u"/data", true);
-    std::string error;
-    ASSERT_TRUE(jbbbuilder::sortKeys(&keys, true, &error)) << error;
-    jbbbuilder::BulkOptions options;
-    options.fillOf = [seed](int level, int ordinal) {
-      jbbbuilder::Rng rng(seed * 7919u + uint64_t(level) * 104729u + uint64_t(ordinal));
-      return 5 + int(rng.below(6));
-    };
-    jbbbuilder::TreeNode root;
-    ASSERT_TRUE(jbbbuilder::bulkLoad(jbbbuilder::entriesFor(keys, 32), options, &root, &error)) << error;
-    jbbbuilder::DbSpec spec;
-    spec.layout.freeSlots = 6;
-    spec.layout.freeSlotSize = 400;
-    spec.layout.slack = 16;
-    buildTree(root, spec);
-    for (const Key& k : keys) model_[k] = jbbbuilder::keyData(k, 32);
+    jbbbuilder::Layout layout;
+    layout.freeSlots = 6;
+    layout.freeSlotSize = 400;
+    layout.slack = 16;
+    std::vector<Key> keys = buildRandomFill(n, seed, true, layout);
     original_ = readBytes(path_);
     jbbbuilder::Rng rng(seed);
     if (all) {

@@ -110,6 +110,28 @@ class TreeTest : public ::testing::Test {
     for (const Key& k : keys) model_[k] = jbbbuilder::keyData(k, dataSize);
   }
 
+  // n synthetic keys bulk-loaded with a fill chosen per node from 5 to 10,
+  // so that deletions meet every kind of sibling; the model holds them.
+  // Returns the keys in key order.
+  std::vector<Key> buildRandomFill(size_t n, uint64_t seed, bool mixedScripts, const jbbbuilder::Layout& layout = {}) {
+    std::vector<Key> keys = jbbbuilder::syntheticPaths(n, seed, u"/data", mixedScripts);
+    std::string error;
+    EXPECT_TRUE(jbbbuilder::sortKeys(&keys, true, &error)) << error;
+    jbbbuilder::BulkOptions options;
+    options.fillOf = [seed](int level, int ordinal) {
+      jbbbuilder::Rng rng(seed * 1000003u + uint64_t(level) * 7919u + uint64_t(ordinal));
+      return 5 + int(rng.below(6));
+    };
+    jbbbuilder::TreeNode root;
+    EXPECT_TRUE(jbbbuilder::bulkLoad(jbbbuilder::entriesFor(keys, 32), options, &root, &error)) << error;
+    jbbbuilder::DbSpec spec;
+    spec.layout = layout;
+    buildTree(root, spec);
+    model_.clear();
+    for (const Key& k : keys) model_[k] = jbbbuilder::keyData(k, 32);
+    return keys;
+  }
+
   void openTree() {
     tree_ = std::make_unique<RecordingTree>(dataSize_);
     ASSERT_EQ(tree_->openBtDb(path_.c_str(), false), 0) << "dbErrno " << tree_->dbErrno;
