@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "btree/bt_storage.h"
 #include "btree/jbbtreev.h"
@@ -71,15 +72,43 @@ bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
   return true;
 }
 
+// The record headers of the chain, read ahead in large blocks: one read
+// serves every header inside it, and a block read in file order streams
+// from memory where a header a slot would wait for it.
+class HeaderReader {
+ public:
+  explicit HeaderReader(OsFile* file) : file_(file), block_(kBlockSize) {}
+  // The header at pos, or null (errno 0 at the end of the file, else the
+  // read's error).
+  const uint8_t* at(int64_t pos) {
+    if (pos < start_ || pos + int64_t(kRecordHeaderSize) > start_ + int64_t(length_)) {
+      start_ = pos;
+      length_ = osFileRead(file_, block_.data(), block_.size(), pos);
+      if (length_ < kRecordHeaderSize) {
+        length_ = 0;
+        return nullptr;
+      }
+    }
+    return block_.data() + (pos - start_);
+  }
+
+ private:
+  static constexpr size_t kBlockSize = 256 << 10;
+  OsFile* file_;
+  std::vector<uint8_t> block_;
+  int64_t start_ = 0;
+  size_t length_ = 0;
+};
+
 // Walks the records from pos to the end of the file.  Every step advances
 // by at least a header's length, so the walk ends.  Returns 0, or 942 with
 // the cause in dbErrno.
 int walkChain(bTree& t, int64_t pos, bool* freeRoot, ChainEnd* out) {
   *out = ChainEnd{pos, -1, 0, 0};
-  uint8_t h[kRecordHeaderSize];
+  HeaderReader headers(t.dbHandle);
   while (t.dbErrno == 0) {
-    size_t got = osFileRead(t.dbHandle, h, sizeof h, pos);
-    if (got < sizeof h) {
+    const uint8_t* h = headers.at(pos);
+    if (h == nullptr) {
       if (errno == 0) break;  // the end of the file
       int err = errno;
       t.dbErrno = err;

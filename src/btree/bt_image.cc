@@ -21,9 +21,8 @@ bool entrySound(const uint8_t* image, uint64_t off, uint64_t end, uint16_t dataS
   if (dataStart < kEntryKey || dataStart + dataSize > nkl) return false;
   // The key runs from offset 4 up to a zero unit that lies wholly inside
   // the entry.
-  uint64_t unit = kEntryKey;
-  while (unit + 2 <= nkl && getU16(image + off + unit) != 0) unit += 2;
-  if (unit + 2 > nkl) return false;
+  uint64_t room = (nkl - kEntryKey) / 2;
+  if (unitsBeforeZero(image + off + kEntryKey, size_t(room)) == room) return false;
   *length = nkl;
   return true;
 }

@@ -40,8 +40,7 @@ KeyCopy::~KeyCopy() {
 bool KeyCopy::load(const uint8_t* e) {
   const uint8_t* key = e + kEntryKey;
   size_t room = entryLength(e) > kEntryKey ? (entryLength(e) - kEntryKey) / 2 : 0;
-  size_t n = 0;
-  while (n < room && getU16(key + 2 * n) != 0) ++n;
+  size_t n = unitsBeforeZero(key, room);
   if (heap_ != nullptr) {
     KX_FREE(heap_);
     heap_ = nullptr;
@@ -55,7 +54,8 @@ bool KeyCopy::load(const uint8_t* e) {
     }
     units_ = heap_;
   }
-  for (size_t i = 0; i < n; ++i) units_[i] = wchar16(getU16(key + 2 * i));
+  static_assert(sizeof(wchar16) == sizeof(uint16_t), "a key unit is 16 bits");
+  getU16s(key, reinterpret_cast<uint16_t*>(units_), n);
   units_[n] = 0;
   return true;
 }

@@ -70,6 +70,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace jbbformat {
 
@@ -109,6 +110,38 @@ inline uint64_t getU64(const uint8_t* p) { return uint64_t(getU32(p)) | (uint64_
 inline int16_t getI16(const uint8_t* p) { return int16_t(getU16(p)); }
 inline int32_t getI32(const uint8_t* p) { return int32_t(getU32(p)); }
 inline int64_t getI64(const uint8_t* p) { return int64_t(getU64(p)); }
+
+// Keys are runs of 16-bit units.  These two read them eight bytes at a
+// time where the host's byte order is the file's, unit by unit elsewhere.
+inline bool hostIsLittleEndian() {
+  const uint16_t one = 1;
+  uint8_t first;
+  std::memcpy(&first, &one, 1);
+  return first == 1;
+}
+// The number of units before the first zero unit among the `units` units
+// at p (units when there is none).
+inline size_t unitsBeforeZero(const uint8_t* p, size_t units) {
+  size_t i = 0;
+  if (hostIsLittleEndian()) {
+    constexpr uint64_t kLow = 0x0001000100010001ull, kHigh = 0x8000800080008000ull;
+    for (; i + 4 <= units; i += 4) {
+      uint64_t word;
+      std::memcpy(&word, p + 2 * i, 8);
+      if (((word - kLow) & ~word & kHigh) != 0) break;  // a zero unit among these four
+    }
+  }
+  while (i < units && getU16(p + 2 * i) != 0) ++i;
+  return i;
+}
+// Decodes n little-endian units at p into dst.
+inline void getU16s(const uint8_t* p, uint16_t* dst, size_t n) {
+  if (hostIsLittleEndian()) {
+    std::memcpy(dst, p, 2 * n);
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) dst[i] = getU16(p + 2 * i);
+}
 
 inline void putU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
 inline void putU32(uint8_t* p, uint32_t v) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 
 #include "platform/psstr.h"
@@ -73,6 +74,9 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily);
 // the page is not supported or the conversion fails.
 size_t osCodePageToWide(int page, const char* src, size_t len, wchar16* dst, size_t cap);
 size_t osWideToCodePage(int page, const wchar16* src, size_t n, char* dst, size_t cap);
+
+// Whether the stream is a terminal (a console on Windows).
+bool osIsTerminal(FILE* stream);
 
 // The id of the running process (the trace lines' PID prefix).
 uint32_t osProcessId();

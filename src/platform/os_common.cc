@@ -1,16 +1,53 @@
 // The operating-system services whose code is the same on every host.
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "platform/os.h"
+#include "platform/os_internal.h"
+
+// The text is the C runtime's ctime text, built here from the thread-safe
+// local-time conversion instead: ctime converts through the shared
+// broken-down time, and glibc then looks at the time zone file again on
+// every call.  The runtimes differ only in the day of the month, which
+// glibc pads with a blank and the Microsoft runtime with a zero.
+namespace {
+// Two digits of v (0 to 99) at p.
+char* twoDigits(char* p, int v) {
+  p[0] = char('0' + v / 10);
+  p[1] = char('0' + v % 10);
+  return p + 2;
+}
+}  // namespace
 
 bool osCtime64(int64_t seconds, char* buf, size_t size) {
-  // time_t is 64 bits on both hosts (ctime is the 64-bit form on Windows x64).
-  static_assert(sizeof(time_t) == 8, "stored times are 64-bit");
+  static const char kDays[] = "SunMonTueWedThuFriSat";
+  static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
   buf[0] = '\0';
-  time_t t = time_t(seconds);
-  const char* text = std::ctime(&t);
-  if (text == nullptr || std::strlen(text) >= size) return false;
-  std::strcpy(buf, text);
+  struct tm tm {};
+  if (!osLocalTime(seconds, tm) || tm.tm_wday < 0 || tm.tm_wday > 6 || tm.tm_mon < 0 || tm.tm_mon > 11 ||
+      tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 ||
+      tm.tm_sec < 0 || tm.tm_sec > 60 || tm.tm_year > INT_MAX - 1900)
+    return false;
+  // "Www Mmm dd hh:mm:ss yyyy\n", the year in as many digits as it takes.
+  char text[64];
+  std::memcpy(text, kDays + 3 * tm.tm_wday, 3);
+  text[3] = ' ';
+  std::memcpy(text + 4, kMonths + 3 * tm.tm_mon, 3);
+  text[7] = ' ';
+  char* p = twoDigits(text + 8, tm.tm_mday);
+  if (tm.tm_mday < 10 && !osCtimePadsDayWithZero()) text[8] = ' ';
+  *p++ = ' ';
+  p = twoDigits(p, tm.tm_hour);
+  *p++ = ':';
+  p = twoDigits(p, tm.tm_min);
+  *p++ = ':';
+  p = twoDigits(p, tm.tm_sec);
+  int n = std::snprintf(p, sizeof text - size_t(p - text), " %d\n", tm.tm_year + 1900);
+  if (n < 0) return false;
+  size_t length = size_t(p - text) + size_t(n);
+  if (length >= sizeof text || length >= size) return false;
+  std::memcpy(buf, text, length + 1);
   return true;
 }

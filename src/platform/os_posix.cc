@@ -14,8 +14,10 @@
 #include <ctime>
 #include <cwchar>
 #include <cwctype>
+#include <string>
 
 #include "platform/os.h"
+#include "platform/os_internal.h"
 
 void osSetUserLocale() {
   if (std::setlocale(LC_ALL, "") == nullptr) std::setlocale(LC_ALL, "C.UTF-8");
@@ -46,11 +48,39 @@ size_t osMbsToWide16(wchar16* dst, const char* src, size_t maxUnits) {
   return units;
 }
 
+namespace {
+// Whether the current locale writes every ASCII character as its own single
+// byte without shift states (so it needs no conversion call), decided once
+// per locale.
+bool asciiIsItself() {
+  thread_local std::string decidedFor;
+  thread_local bool itself = false;
+  const char* name = std::setlocale(LC_CTYPE, nullptr);
+  if (name == nullptr) return false;
+  if (decidedFor == name) return itself;
+  decidedFor = name;
+  itself = std::mblen(nullptr, 0) == 0;  // no state-dependent encodings
+  for (int c = 1; c < 0x80 && itself; ++c) {
+    std::mbstate_t state{};
+    char piece[MB_LEN_MAX];
+    itself = std::wcrtomb(piece, wchar_t(c), &state) == 1 && piece[0] == char(c);
+  }
+  return itself;
+}
+}  // namespace
+
 size_t osWide16ToMbs(char* dst, const wchar16* src, size_t maxBytes, bool substitute) {
   std::mbstate_t state{};
   size_t bytes = 0;
+  bool ascii = asciiIsItself();
   while (*src != 0) {
     uint32_t cp = *src;
+    if (ascii && cp < 0x80) {
+      if (bytes + 1 > maxBytes) break;
+      dst[bytes++] = char(cp);
+      ++src;
+      continue;
+    }
     size_t units = 1;
     bool valid = true;
     if (cp >= 0xD800 && cp <= 0xDBFF && src[1] >= 0xDC00 && src[1] <= 0xDFFF) {
@@ -107,10 +137,16 @@ void osTimeNow(int64_t& seconds, uint32_t& millis) {
   millis = uint32_t(ts.tv_nsec / 1000000);
 }
 
+// The time zone is read once; localtime_r then never looks at it again.
 bool osLocalTime(int64_t seconds, struct tm& out) {
+  static const bool zoneRead = (tzset(), true);
+  (void)zoneRead;
   time_t t = time_t(seconds);
+  if (time_t(seconds) != t) return false;
   return localtime_r(&t, &out) != nullptr;
 }
+
+bool osCtimePadsDayWithZero() { return false; }
 
 // Linux has no legacy version word: the version is the leading numbers of
 // the kernel release ("6.1.0-..."), and the system is never of the NT family.
@@ -128,3 +164,5 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily) {
 }
 
 uint32_t osProcessId() { return uint32_t(getpid()); }
+
+bool osIsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <direct.h>
+#include <io.h>
 #include <sys/stat.h>
 #include <sys/timeb.h>
 #include <sys/types.h>
@@ -17,6 +18,7 @@
 #include <cwctype>
 
 #include "platform/os.h"
+#include "platform/os_internal.h"
 
 static_assert(sizeof(wchar_t) == sizeof(wchar16), "wchar_t is one UTF-16 unit on Windows");
 
@@ -92,6 +94,8 @@ bool osLocalTime(int64_t seconds, struct tm& out) {
   return _localtime64_s(&out, &t) == 0;
 }
 
+bool osCtimePadsDayWithZero() { return true; }
+
 // The legacy version word: major in the lowest byte, minor in the next, and
 // the top bit clear on the NT family.
 void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily) {
@@ -102,3 +106,5 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily) {
 }
 
 uint32_t osProcessId() { return uint32_t(GetCurrentProcessId()); }
+
+bool osIsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -2,11 +2,15 @@
 //
 // This is the one place where the B-tree and the programs built on its file
 // format reach a database file.  Every transfer names its own position, so
-// no operation depends on where another one left a file pointer, and a read
-// costs one system call.  Nothing is buffered here: a write that returns
-// has handed its bytes to the operating system, and osFileFlush has nothing
-// left to do (it stays a named point, where a failure would be reported and
-// where the tests inject one).
+// no operation depends on where another one left a file pointer.  Reads
+// come from a read-only shared mapping of the file where there is one (both
+// hosts keep it coherent with writes through the handle, and its pages are
+// the page cache's, not the process's), else from one system call; the
+// mapping follows the file as it grows and is dropped before it shrinks.
+// Nothing is buffered: a write that returns has handed its bytes to the
+// operating system, and osFileFlush has nothing left to do (it stays a
+// named point, where a failure would be reported and where the tests
+// inject one).
 //
 // Errors follow the C runtime's convention: a call that fails leaves an
 // errno value (on Windows the system error translated as the Microsoft C

@@ -1,5 +1,6 @@
 // The database file on Linux: a file descriptor with pread and pwrite.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,5 +71,12 @@ bool size(intptr_t native, uint64_t* size) {
   *size = uint64_t(st.st_size);
   return true;
 }
+
+const uint8_t* map(intptr_t native, uint64_t length) {
+  void* view = ::mmap(nullptr, size_t(length), PROT_READ, MAP_SHARED, int(native), 0);
+  return view == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(view);
+}
+
+void unmap(const uint8_t* view, uint64_t length) { ::munmap(const_cast<uint8_t*>(view), size_t(length)); }
 
 }  // namespace osfileimpl

@@ -138,4 +138,15 @@ bool size(intptr_t native, uint64_t* size) {
   return true;
 }
 
+const uint8_t* map(intptr_t native, uint64_t length) {
+  HANDLE section = CreateFileMappingA(handleOf(native), nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (section == nullptr) return nullptr;
+  // The view keeps the section alive.
+  void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, SIZE_T(length));
+  CloseHandle(section);
+  return static_cast<const uint8_t*>(view);
+}
+
+void unmap(const uint8_t* view, uint64_t length) { UnmapViewOfFile(view); }
+
 }  // namespace osfileimpl

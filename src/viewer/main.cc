@@ -6,5 +6,9 @@
 
 int main(int argc, char** argv) {
   osSetUserLocale();
+  // A listing of a large journal into a file or a pipe goes out in large
+  // blocks; a terminal keeps the runtime's own buffering.  Every place the
+  // viewer flushes still flushes.
+  if (!osIsTerminal(stdout)) std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
   return runViewer(argc, argv, stdin);
 }
