@@ -77,6 +77,9 @@ size_t osWideToCodePage(int page, const wchar16* src, size_t n, char* dst, size_
 
 // Whether the stream is a terminal (a console on Windows).
 bool osIsTerminal(FILE* stream);
+// Whether someone may be reading the stream as it is written: a terminal,
+// a console, a pipe or a socket, not a file or the null device.
+bool osHasLiveReader(FILE* stream);
 
 // The id of the running process (the trace lines' PID prefix).
 uint32_t osProcessId();

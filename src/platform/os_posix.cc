@@ -166,3 +166,9 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily) {
 uint32_t osProcessId() { return uint32_t(getpid()); }
 
 bool osIsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+bool osHasLiveReader(FILE* stream) {
+  struct stat st {};
+  if (fstat(fileno(stream), &st) != 0) return true;
+  return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || isatty(fileno(stream)) != 0;
+}

@@ -107,4 +107,17 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily) {
 
 uint32_t osProcessId() { return uint32_t(GetCurrentProcessId()); }
 
-bool osIsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+// A console, not any character device: the runtime's isatty also says yes
+// for the NUL device, which should be written in large blocks too.
+bool osIsTerminal(FILE* stream) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+bool osHasLiveReader(FILE* stream) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (h == INVALID_HANDLE_VALUE) return true;
+  DWORD type = GetFileType(h);
+  return type == FILE_TYPE_PIPE || type == FILE_TYPE_UNKNOWN || osIsTerminal(stream);
+}

@@ -21,6 +21,14 @@ void printStartText() {
       "entries to stdout. No arguments\n\t\tare required.\n\tQuit\n");
 }
 
+// A prompt is flushed for whoever reads the output as it comes (a terminal,
+// a pipe to a driving program); into a file or the null device nobody
+// waits for it, and the output goes out in large blocks.
+void flushPrompt() {
+  static const bool live = osHasLiveReader(stdout);
+  if (live) std::fflush(stdout);
+}
+
 void printElapsed(const char* format, int32_t start, int32_t end) {
   char text[kElapsedTextSize];
   std::printf(format, formatElapsed(text, start, end));
@@ -33,7 +41,7 @@ bool confirmDelete(FILE* in) {
   std::printf(
       "This operation can lead to a corrupted database if the journal daemon service is also running.\n\nAre you "
       "sure you want to delete this record?(y/n): ");
-  std::fflush(stdout);
+  flushPrompt();
   int c = std::fgetc(in);
   return c != EOF && upperChar(static_cast<char>(c)) == 'Y';
 }
@@ -110,7 +118,7 @@ void runRequestLoop(toolDB& db, FILE* in) {
   printStartText();
   for (;;) {
     std::printf("Please enter your request: ");
-    std::fflush(stdout);
+    flushPrompt();
     char line[kRequestLineSize];
     // The end of the input leaves no request to run: it ends like Quit.
     if (std::fgets(line, sizeof line, in) == nullptr) return;
