@@ -1,0 +1,32 @@
+// The one place where the builder, the checker and jbbtool touch files.
+//
+// Reading takes a whole file into memory with one large read; the checker
+// and the tool then work on the bytes, so no reader seeks per record.
+// Writing goes to a temporary file beside the target that is flushed (to
+// the disk when asked) and then renamed into place, so a target is never
+// left half-written: it either keeps its old bytes or holds all the new.
+#pragma once
+
+#include <string>
+
+#include "builder/records.h"
+
+namespace jbbbuilder {
+
+// True when a file of that name can be opened for reading.
+bool fileExists(const std::string& path);
+// The whole file.  Opens it for reading only.
+bool readFile(const std::string& path, Bytes* bytes, std::string* error);
+
+struct WriteOptions {
+  bool toDisk = false;  // flush the new bytes to the disk before the rename
+  // When not empty, the file that stood at the path is kept under this
+  // name (an older file of that name is replaced).
+  std::string backup;
+};
+
+// Writes bytes to path, replacing a file that stands there.
+bool writeFile(const std::string& path, const Bytes& bytes, std::string* error,
+               const WriteOptions& options = WriteOptions());
+
+}  // namespace jbbbuilder
