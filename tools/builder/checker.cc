@@ -57,12 +57,12 @@ class Checker {
 
  private:
   void problem(int64_t offset, std::string text) {
-    ++problemCount_;
+    r_.problemCount = ++problemCount_;
     if (r_.problems.size() < kMaxProblems) r_.problems.push_back(Problem{offset, std::move(text)});
   }
   void finishProblems() {
     if (problemCount_ > kMaxProblems)
-      r_.problems.push_back(Problem{int64_t(size_), "... and " + num(int64_t(problemCount_ - kMaxProblems)) + " more"});
+      r_.problems.push_back(Problem{-1, "... and " + num(int64_t(problemCount_ - kMaxProblems)) + " more"});
   }
 
   void readCtrlRec() {
@@ -179,15 +179,25 @@ class Checker {
       problem(kCrRootOffset, "rootOffset " + num(r_.ctrl.rootOffset) + " names no live record");
       return;
     }
+    r_.nodes.reserve(r_.slots.size());
     walk(r_.ctrl.rootOffset, 0, -1, opt_.collect ? &r_.dump : nullptr);
-    // Pre-order sorted stably by depth is breadth-first order.
-    std::stable_sort(r_.nodes.begin(), r_.nodes.end(),
-                     [](const NodeInfo& a, const NodeInfo& b) { return a.depth < b.depth; });
+    breadthFirst();
     for (size_t i = 0; i < r_.slots.size(); ++i) {
       const SlotInfo& s = r_.slots[i];
       if (!s.free() && !visited_[i] && liveSlot(s.diskLoc) == i)
         problem(s.position, "live record at " + num(s.position) + " (diskLoc " + num(s.diskLoc) + ") is not in the tree");
     }
+  }
+
+  // The nodes were listed in pre-order; grouped by depth, keeping that
+  // order within a level, they are in breadth-first order.
+  void breadthFirst() {
+    std::vector<size_t> start(kMaxDepth + 1, 0);
+    for (const NodeInfo& n : r_.nodes) ++start[size_t(n.depth) + 1];
+    for (int d = 1; d <= kMaxDepth; ++d) start[d] += start[d - 1];
+    std::vector<NodeInfo> sorted(r_.nodes.size());
+    for (NodeInfo& n : r_.nodes) sorted[start[size_t(n.depth)]++] = std::move(n);
+    r_.nodes.swap(sorted);
   }
 
   // Checks the subtree at `sub`, appending its shape text to *shape when
@@ -352,21 +362,26 @@ std::string CheckResult::report() const {
   return out;
 }
 
-CheckResult checkImage(const Bytes& bytes, const CheckOptions& options) {
+CheckResult checkImage(const uint8_t* bytes, size_t size, const CheckOptions& options) {
   CheckResult r;
-  Checker(bytes.data(), bytes.size(), options, &r).run();
+  Checker(bytes, size, options, &r).run();
   return r;
 }
 
+CheckResult checkImage(const Bytes& bytes, const CheckOptions& options) {
+  return checkImage(bytes.data(), bytes.size(), options);
+}
+
 CheckResult checkDatabase(const std::string& path, const CheckOptions& options) {
-  Bytes bytes;
+  FileImage file;
   std::string error;
-  if (!readFile(path, &bytes, &error)) {
+  if (!file.read(path, &error)) {
     CheckResult r;
     r.problems.push_back(Problem{-1, error});
+    r.problemCount = 1;
     return r;
   }
-  return checkImage(bytes, options);
+  return checkImage(file.data(), file.size(), options);
 }
 
 }  // namespace jbbbuilder

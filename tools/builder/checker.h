@@ -70,12 +70,13 @@ struct EntryRef {
 };
 
 struct Problem {
-  int64_t offset;  // in the file
+  int64_t offset;  // in the file; -1 when the text is about no one place
   std::string text;
 };
 
 struct CheckResult {
-  std::vector<Problem> problems;  // empty: the file is well-formed; file order where it can
+  std::vector<Problem> problems;  // empty: the file is well-formed; at most 200 and a count of the rest
+  size_t problemCount = 0;        // all problems found
   uint64_t fileSize = 0;
   CtrlInfo ctrl;
   std::vector<SlotInfo> slots;
@@ -106,5 +107,6 @@ struct CheckOptions {
 // A file that cannot be read gives one problem at offset -1.
 CheckResult checkDatabase(const std::string& path, const CheckOptions& options = CheckOptions());
 CheckResult checkImage(const Bytes& bytes, const CheckOptions& options = CheckOptions());
+CheckResult checkImage(const uint8_t* bytes, size_t size, const CheckOptions& options = CheckOptions());
 
 }  // namespace jbbbuilder

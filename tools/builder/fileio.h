@@ -18,6 +18,25 @@ bool fileExists(const std::string& path);
 // The whole file.  Opens it for reading only.
 bool readFile(const std::string& path, Bytes* bytes, std::string* error);
 
+// A whole file in one large buffer (platform/osmem.h), for files of a
+// hundred megabytes and more.  Opens the file for reading only.
+class FileImage {
+ public:
+  FileImage() = default;
+  ~FileImage() { release(); }
+  FileImage(const FileImage&) = delete;
+  FileImage& operator=(const FileImage&) = delete;
+
+  bool read(const std::string& path, std::string* error);
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  void release();
+
+ private:
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0, capacity_ = 0;
+};
+
 struct WriteOptions {
   bool toDisk = false;  // flush the new bytes to the disk before the rename
   // When not empty, the file that stood at the path is kept under this
