@@ -268,10 +268,14 @@ class Salvager {
     return SIZE_MAX;
   }
 
-  // A next record where the chain leads: a header whose slot is at least
-  // a header long.
-  bool chainGoesOn(size_t next) const {
-    return size_ - next >= kRecordHeaderSize && getU64(b_ + next + kNodeSlotLength) >= kRecordHeaderSize;
+  // Whether the chain goes on at next: a header whose slot is at least a
+  // header long, or, when its slot length is broken, whose image frames.
+  bool chainGoesOn(size_t next) {
+    if (size_ - next < kRecordHeaderSize) return false;
+    Header h = headerAt(b_ + next);
+    if (h.slotLength >= kRecordHeaderSize) return true;
+    return h.nodeSize >= kDiskNodeBaseSize && h.nodeSize <= size_ - next &&
+           readImage(next, h, next + h.nodeSize).complete;
   }
 
   void walkChain() {
