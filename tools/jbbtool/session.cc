@@ -33,8 +33,12 @@ int message(const Streams& io, int code, const std::string& text) {
   return code;
 }
 
-void Progress::show() {
-  std::fprintf(io_.err, "\r%s: %llu", what_, static_cast<unsigned long long>(count_));
+void Progress::show(bool withCount) {
+  if (!withCount) done();
+  if (withCount)
+    std::fprintf(io_.err, "\r%s: %llu", what_, static_cast<unsigned long long>(count_));
+  else
+    std::fprintf(io_.err, "\r%s", what_);
   std::fflush(io_.err);
   shown_ = true;
 }
@@ -66,21 +70,29 @@ int writeNewDatabase(std::vector<Entry> entries, const DbSpec& spec, const Outpu
   const std::string& target = options.out.empty() ? replacing : options.out;
   if (!options.out.empty() && !options.force && fileExists(options.out))
     return message(io, kExitUsage, options.out + " exists; --force replaces it");
+  Progress progress(io, "");
+  auto fail = [&](int code, const std::string& text) {
+    progress.done();
+    return message(io, code, text);
+  };
+  progress.stage("building the new database");
   BulkOptions bulk;
   bulk.fill = options.fill;
   TreeNode root;
   std::string error;
   if (!bulkLoad(std::move(entries), bulk, &root, &error) || !buildImage(root, spec, image, &error))
-    return message(io, kExitProblems, error);
+    return fail(kExitProblems, error);
   root = TreeNode();  // the image holds everything now
   CheckOptions check(spec.dataSize);
   check.collect = false;
   CheckResult r = checkImage(image->bytes, check);
-  if (!r.ok()) return message(io, kExitProblems, "the new database fails its check: " + r.problems[0].text);
+  if (!r.ok()) return fail(kExitProblems, "the new database fails its check: " + r.problems[0].text);
+  progress.stage("writing the new database");
   WriteOptions write;
   write.toDisk = true;
   if (options.out.empty() && options.backup) write.backup = replacing + ".bak";
-  if (!writeFile(target, image->bytes, &error, write)) return message(io, kExitProblems, error);
+  if (!writeFile(target, image->bytes, &error, write)) return fail(kExitProblems, error);
+  progress.done();
   return kExitOk;
 }
 

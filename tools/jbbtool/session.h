@@ -29,10 +29,16 @@ class Progress {
   void tick() {
     if (io_.progress && (++count_ & 0xFFFF) == 0) show();
   }
+  // A step of a long run without a count ("writing ...").
+  void stage(const char* what) {
+    what_ = what;
+    count_ = 0;
+    if (io_.progress) show(false);
+  }
   void done();
 
  private:
-  void show();
+  void show(bool withCount = true);
   const Streams& io_;
   const char* what_;
   uint64_t count_ = 0;
