@@ -158,6 +158,17 @@ bool parseKeyText(const std::string& line, size_t* pos, jbbbuilder::Key* key, st
   return true;
 }
 
+bool parseHex(const std::string& text, std::vector<uint8_t>* bytes) {
+  if (text.size() % 2) return false;
+  bytes->resize(text.size() / 2);
+  for (size_t i = 0; i < bytes->size(); ++i) {
+    long v = hexAt(text, 2 * i, 2);
+    if (v < 0) return false;
+    (*bytes)[i] = uint8_t(v);
+  }
+  return true;
+}
+
 bool parseBytesText(const std::string& line, size_t* pos, std::string* bytes, std::string* error) {
   bytes->clear();
   size_t p = *pos;

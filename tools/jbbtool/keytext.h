@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "builder/keys.h"
 
@@ -27,5 +28,9 @@ void appendBytesText(std::string* out, const uint8_t* bytes, size_t n);
 bool parseKeyText(const std::string& line, size_t* pos, jbbbuilder::Key* key, std::string* error);
 // The same for an 8-bit name written by appendBytesText.
 bool parseBytesText(const std::string& line, size_t* pos, std::string* bytes, std::string* error);
+
+// Bytes written as hex digits, two a byte (either case); false when the
+// text is anything else.
+bool parseHex(const std::string& text, std::vector<uint8_t>* bytes);
 
 }  // namespace jbbtool

@@ -223,26 +223,9 @@ class DumpParser {
     int64_t at = 0;
     if (blank == std::string::npos || !number(value.substr(0, blank), 0, kJournalInfoSize - 1, &at)) return false;
     jbbbuilder::Bytes bytes;
-    if (!hexBytes(value.substr(blank + 1), &bytes) || bytes.size() > kJournalInfoSize - size_t(at))
+    if (!parseHex(value.substr(blank + 1), &bytes) || bytes.size() > kJournalInfoSize - size_t(at))
       return fail("areaBytes: hex bytes within the area expected");
     extra->emplace_back(size_t(at), std::string(bytes.begin(), bytes.end()));
-    return true;
-  }
-
-  static int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
-  static bool hexBytes(const std::string& s, jbbbuilder::Bytes* out) {
-    if (s.size() % 2) return false;
-    out->resize(s.size() / 2);
-    for (size_t i = 0; i < out->size(); ++i) {
-      int hi = hexDigit(s[2 * i]), lo = hexDigit(s[2 * i + 1]);
-      if (hi < 0 || lo < 0) return false;
-      (*out)[i] = uint8_t(hi * 16 + lo);
-    }
     return true;
   }
 
@@ -260,7 +243,7 @@ class DumpParser {
       for (size_t k = p; k < line_.size(); ++k)
         if (line_[k] == '\t') ++tabs, last = k;
       if (p >= line_.size() || line_[p] != '\t' || tabs != 9) return fail("an entry line has ten tab-separated columns");
-      if (!hexBytes(line_.substr(last + 1), &e.data) || e.data.size() != dataSize)
+      if (!parseHex(line_.substr(last + 1), &e.data) || e.data.size() != dataSize)
         return fail("the raw record is not " + std::to_string(dataSize) + " bytes in hex");
       dump_.entries.push_back(std::move(e));
     }
