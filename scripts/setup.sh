@@ -10,6 +10,10 @@ command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 command -v wine >/dev/null || need+=(wine64 wine)
+# Header-only libraries of jbbtool (JSON, command line); every build,
+# the Windows one too, takes them from here.
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"

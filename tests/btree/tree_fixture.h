@@ -152,9 +152,9 @@ class TreeTest : public ::testing::Test {
     jbbbuilder::CheckOptions options;
     options.expectedDataSize = dataSize_;
     jbbbuilder::CheckResult result = jbbbuilder::checkDatabase(path_, options);
-    std::vector<std::string> problems;
-    for (const std::string& p : result.problems) {
-      if (p.find("runs past the end of the file") == std::string::npos) problems.push_back(p);
+    std::vector<jbbbuilder::Problem> problems;
+    for (const jbbbuilder::Problem& p : result.problems) {
+      if (p.text.find("runs past the end of the file") == std::string::npos) problems.push_back(p);
     }
     result.problems = problems;
     return result;

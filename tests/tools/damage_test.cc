@@ -111,7 +111,7 @@ TEST(Damage, TargetSelectsTheRecord) {
   ASSERT_TRUE(buildImage(root, spec, &image, &error)) << error;
   CheckResult r = checkImage(image.bytes);
   ASSERT_FALSE(r.ok());
-  EXPECT_NE(std::string::npos, r.problems[0].find("node " + std::to_string(leaf) + ": count 11"))
+  EXPECT_NE(std::string::npos, r.problems[0].text.find("node " + std::to_string(leaf) + ": count 11"))
       << r.report();
   spec.damageTarget = 100000;
   EXPECT_FALSE(buildImage(root, spec, &image, &error));

@@ -1,14 +1,18 @@
-// An independent reader of database files for tests: it reads the file with
-// plain stdio, shares nothing with the B-tree but the layout constants of
-// btree/format.h, and verifies every invariant stated there.
+// An independent reader of database files, for the tests and for jbbtool's
+// verify, stat, dump and compact: it reads the whole file at once
+// (fileio.h), shares nothing with the B-tree but the layout of
+// btree/format.h, and verifies every invariant stated there.  Each problem
+// carries the file offset of the bytes it is about.
 //
 // The check never trusts a field: every length, count and subscript is
 // bounded before it is followed, the tree walk stops at a node reached a
 // second time and below 64 levels, so any file, however damaged, gives a
-// list of problems and no crash.
+// list of problems and no crash.  It allocates per node, never per entry,
+// unless the caller asks for the entries to be collected.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,7 +49,8 @@ struct NodeInfo {
   uint64_t slotLength;
   uint32_t nodeSize;
   int depth;  // 0 for the root
-  std::vector<Key> keys;
+  int count;  // entries read from the node
+  std::vector<Key> keys;  // when CheckOptions::collect is set
   std::vector<int32_t> children;  // branch[0..count]; empty for a leaf
 };
 
@@ -54,28 +59,54 @@ struct CheckEntry {
   Bytes data;
 };
 
+// An entry as it lies in the file, handed to CheckOptions::onEntry.
+struct EntryRef {
+  int64_t offset;      // of the entry in the file
+  const uint8_t* key;  // keyUnits little-endian 16-bit units, no terminator
+  size_t keyUnits;
+  const uint8_t* data;  // dataSize bytes; null when the record lies outside its entry
+  size_t dataSize;
+  Key toKey() const;
+};
+
+struct Problem {
+  int64_t offset;  // in the file; -1 when the text is about no one place
+  std::string text;
+};
+
 struct CheckResult {
-  std::vector<std::string> problems;  // empty: the file is well-formed
+  std::vector<Problem> problems;  // empty: the file is well-formed; at most 200 and a count of the rest
+  size_t problemCount = 0;        // all problems found
   uint64_t fileSize = 0;
   CtrlInfo ctrl;
   std::vector<SlotInfo> slots;
   std::vector<NodeInfo> nodes;      // breadth first from the root
-  std::vector<CheckEntry> entries;  // in key order
-  std::string dump;                 // shape text, e.g. "[d h] ([a b] [e f] [k])"
+  std::vector<CheckEntry> entries;  // in key order, when CheckOptions::collect is set
+  std::string dump;                 // shape text, e.g. "[d h] ([a b] [e f] [k])", likewise
+  size_t entryCount = 0;            // entries reached from the root
   int height = 0;                   // levels; 1 for a lone leaf root
   bool ok() const { return problems.empty(); }
   // The node of a subscript, or null.
   const NodeInfo* node(int32_t subscript) const;
-  // All problems, one a line.
+  // All problems, one a line, without their offsets.
   std::string report() const;
 };
 
 struct CheckOptions {
+  CheckOptions() = default;
+  explicit CheckOptions(uint16_t dataSize) : expectedDataSize(dataSize) {}
   // When non-zero, the stored dataSize must equal it.
   uint16_t expectedDataSize = 0;
+  // Collect the entries, the keys of every node and the shape text.  A
+  // large file checks several times faster without.
+  bool collect = true;
+  // Called for every entry reached from the root, in tree order.
+  std::function<void(const EntryRef&)> onEntry;
 };
 
+// A file that cannot be read gives one problem at offset -1.
 CheckResult checkDatabase(const std::string& path, const CheckOptions& options = CheckOptions());
 CheckResult checkImage(const Bytes& bytes, const CheckOptions& options = CheckOptions());
+CheckResult checkImage(const uint8_t* bytes, size_t size, const CheckOptions& options = CheckOptions());
 
 }  // namespace jbbbuilder

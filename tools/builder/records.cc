@@ -44,7 +44,7 @@ Bytes encodeJournalEntry(const JournalEntry& e, size_t dataSize) {
   putI64(rec + 16, e.objectTime);
   std::memcpy(rec + 24, e.extra.data(), 8);
   Bytes out(dataSize, 0);
-  std::memcpy(out.data(), rec, dataSize < 32 ? dataSize : 32);
+  if (dataSize > 0) std::memcpy(out.data(), rec, dataSize < 32 ? dataSize : 32);
   return out;
 }
 

@@ -1,7 +1,6 @@
 // Encoding a tree into a database image.
 #include "builder/writer.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "btree/format.h"
@@ -210,28 +209,6 @@ bool buildImage(const TreeNode& root, const DbSpec& spec, BuiltImage* image, std
   int64_t lastPos = order.empty() ? int64_t(kCtrlRecSize) : image->slots.back().position;
   putCtrlRec(spec, infoArea, image->rootSubscript, highest, int32_t(highest), lastPos, b);
   return applyDamage(spec, image, error);
-}
-
-bool writeFile(const std::string& path, const Bytes& bytes, std::string* error) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return fail(error, "cannot create " + path);
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) return fail(error, "cannot write " + path);
-  return true;
-}
-
-bool readFile(const std::string& path, Bytes* bytes, std::string* error) {
-  bytes->clear();
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return fail(error, "cannot open " + path);
-  uint8_t buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->insert(bytes->end(), buf, buf + n);
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return fail(error, "cannot read " + path);
-  return true;
 }
 
 bool writeShape(const std::string& path, const std::string& shape, const DbSpec& spec,

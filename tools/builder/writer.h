@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "builder/damage.h"
+#include "builder/fileio.h"
 #include "builder/records.h"
 #include "builder/tree.h"
 
@@ -92,11 +93,9 @@ struct BuiltImage {
 // dataSize, an entry longer than 32767 bytes, a journal information field
 // that does not fit, or a damage kind that does not apply.
 bool buildImage(const TreeNode& root, const DbSpec& spec, BuiltImage* image, std::string* error);
-// buildImage, then one buffered write of the whole file.
+// buildImage, then one write of the whole file (fileio.h).
 bool writeDatabase(const std::string& path, const TreeNode& root, const DbSpec& spec,
                    std::string* error, BuiltImage* image = nullptr);
-bool writeFile(const std::string& path, const Bytes& bytes, std::string* error);
-bool readFile(const std::string& path, Bytes* bytes, std::string* error);
 // parseShape, then writeDatabase.
 bool writeShape(const std::string& path, const std::string& shape, const DbSpec& spec,
                 std::string* error);

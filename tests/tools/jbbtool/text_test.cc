@@ -1,0 +1,150 @@
+// The texts of dumps: UTC times, keys in the three styles, 8-bit names, and
+// the text dump's header read back.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstring>
+
+#include "btree/format.h"
+#include "builder/builder.h"
+#include "jbbtool/keytext.h"
+#include "jbbtool/textdump.h"
+#include "jbbtool/textout.h"
+
+using jbbbuilder::Key;
+using jbbtool::KeyStyle;
+
+namespace {
+
+std::string utc(int64_t t) {
+  char buf[32];
+  jbbtool::formatUtc(t, buf);
+  return buf;
+}
+
+std::string keyText(const Key& k, KeyStyle style) {
+  std::string out;
+  jbbtool::appendKey(&out, k.data(), k.size(), style);
+  return out;
+}
+
+TEST(UtcTime, CalendarEdges) {
+  EXPECT_EQ("1970-01-01T00:00:00Z", utc(0));
+  EXPECT_EQ("1969-12-31T23:59:59Z", utc(-1));
+  EXPECT_EQ("2000-02-29T12:00:00Z", utc(951825600));
+  EXPECT_EQ("2023-11-14T22:13:20Z", utc(1700000000));
+  EXPECT_EQ("2038-01-19T03:14:08Z", utc(int64_t(1) << 31));
+  EXPECT_EQ("1900-03-01T00:00:00Z", utc(-2203891200));
+  EXPECT_EQ("9999-12-31T23:59:59Z", utc(253402300799));
+  EXPECT_EQ("+10000-01-01T00:00:00Z", utc(253402300800));
+  EXPECT_EQ("-0001-12-31T23:59:59Z", utc(-62167219201));
+  // The extremes of the stored field still give a date.
+  EXPECT_EQ('Z', utc(INT64_MAX).back());
+  EXPECT_EQ('Z', utc(INT64_MIN).back());
+}
+
+TEST(KeyText, TextStyleReadsBackUnitForUnit) {
+  const Key keys[] = {
+      u"/plain/path.txt",
+      u"quote\" and back\\slash",
+      u"tab\tnew\nline\x7f",
+      u"r\u00e9sum\u00e9 \u65e5\u672c\u8a9e \uff21",   // units of 0x8000 and above
+      u"clef\U0001D11E",                              // a surrogate pair
+      Key(u"lone high \xD834 end"), Key(u"lone low \xDD1E"), Key(u"swapped \xDD1E\xD834"),
+  };
+  for (const Key& k : keys) {
+    std::string text = keyText(k, KeyStyle::Text);
+    Key back;
+    size_t pos = 0;
+    std::string error;
+    ASSERT_TRUE(jbbtool::parseKeyText(text, &pos, &back, &error)) << text << ": " << error;
+    EXPECT_EQ(k, back) << text;
+    EXPECT_EQ(text.size(), pos);
+  }
+  EXPECT_EQ("\"clef\xF0\x9D\x84\x9E\"", keyText(u"clef\U0001D11E", KeyStyle::Text));
+  EXPECT_EQ("\"a\\uD834b\"", keyText(Key(u"a\xD834" u"b"), KeyStyle::Text));
+  EXPECT_EQ("\"t\\u0009\"", keyText(u"t\t", KeyStyle::Text));
+}
+
+TEST(KeyText, CsvAndJsonAreValidUtf8) {
+  Key k = Key(u"a\"b,c\\d \u65e5 \xD800 \U0001D11E\n");
+  EXPECT_EQ("\"a\"\"b,c\\d \xE6\x97\xA5 \xEF\xBF\xBD \xF0\x9D\x84\x9E\n\"", keyText(k, KeyStyle::Csv));
+  nlohmann::json parsed = nlohmann::json::parse(keyText(k, KeyStyle::Json));
+  EXPECT_EQ("a\"b,c\\d \xE6\x97\xA5 \xEF\xBF\xBD \xF0\x9D\x84\x9E\n", parsed.get<std::string>());
+}
+
+TEST(KeyText, MalformedTextIsRefused) {
+  for (const char* bad : {"no quote", "\"unclosed", "\"bad \\q\"", "\"\\u12\"", "\"\\u0000\"", "\"\xC3\x28\""}) {
+    Key k;
+    size_t pos = 0;
+    std::string error;
+    EXPECT_FALSE(jbbtool::parseKeyText(bad, &pos, &k, &error)) << bad;
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(BytesText, EveryByteReadsBack) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += char(b);
+  std::string text;
+  jbbtool::appendBytesText(&text, reinterpret_cast<const uint8_t*>(all.data()), all.size());
+  for (char c : text) EXPECT_TRUE(c >= 0x20 && c < 0x7F);
+  std::string back, error;
+  size_t pos = 0;
+  ASSERT_TRUE(jbbtool::parseBytesText(text, &pos, &back, &error)) << error;
+  EXPECT_EQ(all, back);
+}
+
+// The header of a control record, parsed back into the same record fields.
+TEST(TextDump, HeaderKeepsEveryAreaByte) {
+  uint8_t cr[jbbformat::kCtrlRecSize] = {};
+  cr[jbbformat::kCrMajor] = 1;
+  cr[jbbformat::kCrMinor] = 7;
+  jbbformat::putU16(cr + jbbformat::kCrKeyLength, 9);
+  jbbformat::putU16(cr + jbbformat::kCrDataSize, 3);
+  uint8_t* area = cr + jbbformat::kJournalInfoOffset;
+  for (size_t i = 0; i < jbbformat::kJournalInfoSize; ++i) area[i] = uint8_t(i * 7 + 1);  // reserved bytes too
+  std::string text;
+  jbbtool::appendTextHeader(cr, &text);
+  text += "\"k\"\t0\tType 0\t0\tDirectory\t1970-01-01T00:00:00Z\t0\t1970-01-01T00:00:00Z\t0\tabcdef\nend 1\n";
+  jbbtool::TextDump dump;
+  std::string error;
+  ASSERT_TRUE(jbbtool::parseTextDump(text, &dump, &error)) << error << "\n" << text;
+  EXPECT_EQ(0, std::memcmp(cr + 2, dump.ctrlRec + 2, 34));
+  EXPECT_EQ(0, std::memcmp(area, dump.ctrlRec + jbbformat::kJournalInfoOffset, jbbformat::kJournalInfoSize));
+  ASSERT_EQ(1u, dump.entries.size());
+  EXPECT_EQ(jbbbuilder::Bytes({0xab, 0xcd, 0xef}), dump.entries[0].data);
+}
+
+TEST(TextDump, FaultsNameTheirLine) {
+  uint8_t cr[jbbformat::kCtrlRecSize] = {};
+  jbbformat::putU16(cr + jbbformat::kCrDataSize, 1);
+  std::string head;
+  jbbtool::appendTextHeader(cr, &head);
+  size_t headLines = size_t(std::count(head.begin(), head.end(), '\n'));
+  const std::string row = "\"k\"\t0\tType 0\t0\tDirectory\t1970-01-01T00:00:00Z\t0\t1970-01-01T00:00:00Z\t0\t00\n";
+  struct Case {
+    std::string text;
+    size_t line;
+    const char* says;
+  } cases[] = {
+      {"something else\n", 1, "not a text dump"},
+      {head.substr(0, head.size() - 8) + "colour blue\nentries\nend 0\n", headLines, "unknown header line"},
+      {head + row + "\"k2\"\t1\n" + "end 2\n", headLines + 2, "ten tab-separated columns"},
+      {head + "\"k\"" + row.substr(3, row.size() - 6) + "\n" + "end 1\n", headLines + 1, "not 1 bytes"},
+      {head + row + "end 5\n", headLines + 2, "counts 5 entries"},
+      {head + row, headLines + 1, "before its \"end\" line"},
+      {head + row + "end 1\nmore\n", headLines + 3, "text after"},
+  };
+  for (const Case& c : cases) {
+    jbbtool::TextDump dump;
+    std::string error;
+    EXPECT_FALSE(jbbtool::parseTextDump(c.text, &dump, &error)) << c.text;
+    EXPECT_NE(std::string::npos, error.find("line " + std::to_string(c.line) + ":")) << error;
+    EXPECT_NE(std::string::npos, error.find(c.says)) << error;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+// jbbtool: verify, inspect, dump, load, compact and salvage journal
+// databases.  Each subcommand is one function that takes its parsed
+// arguments and returns the process's exit code; main.cc only parses the
+// command line.  Results go to Streams::out, progress and messages to
+// Streams::err.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace jbbtool {
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitProblems = 1;  // the file has problems or the operation failed
+constexpr int kExitUsage = 2;     // a usage error or an unusable file
+
+struct Streams {
+  FILE* out = stdout;
+  FILE* err = stderr;
+  bool progress = false;  // show progress on err (only when it is a terminal)
+};
+
+enum class DumpFormat { Text, Csv, Json };
+
+// Where a new database goes and how it is laid out.
+struct OutputOptions {
+  std::string out;         // empty: replace the input (compact only)
+  bool force = false;      // replace an existing out
+  bool backup = true;      // compact in place: keep the original as FILE.bak
+  int fill = 10;           // entries aimed at in every node, 5..10
+};
+
+int runVerify(const std::string& file, const Streams& io);
+int runStat(const std::string& file, bool json, const Streams& io);
+int runDump(const std::string& file, DumpFormat format, const Streams& io);
+int runLoad(const std::string& dumpFile, const OutputOptions& options, const Streams& io);
+int runCompact(const std::string& file, const OutputOptions& options, const Streams& io);
+int runSalvage(const std::string& file, const OutputOptions& options, const Streams& io);
+
+}  // namespace jbbtool

@@ -1,0 +1,36 @@
+// Keys and names as text.  Keys are 16-bit units; in every output they are
+// UTF-8, whatever the console's code page.
+//
+//   text dump  "..." with \" and \\, and \uXXXX for a control character or
+//              an unpaired surrogate: every key reads back unit for unit
+//   CSV        "..." with "" for a quote; an unpaired surrogate is U+FFFD
+//   JSON       a JSON string; an unpaired surrogate is U+FFFD
+//
+// 8-bit names (the journal's server and node) are written in the text dump
+// as "..." with \xHH for every byte outside printable ASCII.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "builder/keys.h"
+
+namespace jbbtool {
+
+enum class KeyStyle { Text, Csv, Json };
+
+void appendKey(std::string* out, const char16_t* units, size_t n, KeyStyle style);
+void appendBytesText(std::string* out, const uint8_t* bytes, size_t n);
+
+// Reads a quoted text-dump key starting at line[*pos] (the opening quote);
+// leaves *pos after the closing quote.
+bool parseKeyText(const std::string& line, size_t* pos, jbbbuilder::Key* key, std::string* error);
+// The same for an 8-bit name written by appendBytesText.
+bool parseBytesText(const std::string& line, size_t* pos, std::string* bytes, std::string* error);
+
+// Bytes written as hex digits, two a byte (either case); false when the
+// text is anything else.
+bool parseHex(const std::string& text, std::vector<uint8_t>* bytes);
+
+}  // namespace jbbtool

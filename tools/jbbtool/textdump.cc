@@ -1,0 +1,275 @@
+// Writing the header of a text dump and reading a whole dump back; the
+// format is shown in textdump.h.
+#include "jbbtool/textdump.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "btree/format.h"
+#include "builder/records.h"
+#include "jbbtool/keytext.h"
+#include "jbbtool/textout.h"
+#include "viewer/journalinfo.h"
+
+using namespace jbbformat;
+
+namespace jbbtool {
+
+namespace {
+
+constexpr const char* kMagicLine = "jbbdump 1";
+constexpr size_t kServerTextMax = jinfo::kServerNodeSize - 1;  // room for the zero byte
+constexpr size_t kFsTextMax = jinfo::kFsNameUnits - 1;
+
+size_t serverTextLength(const uint8_t* area) {
+  size_t n = 0;
+  while (n < kServerTextMax && area[jinfo::kServerNode + n]) ++n;
+  return n;
+}
+
+size_t fsTextUnits(const uint8_t* area) {
+  size_t n = 0;
+  while (n < kFsTextMax && getU16(area + jinfo::kFsName + 2 * n)) ++n;
+  return n;
+}
+
+// Marks the bytes of the area that the named fields hold.
+void markFields(const uint8_t* area, bool* held) {
+  auto mark = [&](size_t at, size_t n) { std::fill(held + at, held + at + n, true); };
+  mark(jinfo::kJournalType, 4);
+  mark(jinfo::kActivationTime, 8);
+  mark(jinfo::kValidationTime, 8);
+  mark(jinfo::kJournalState, 4);
+  mark(jinfo::kMaxJournalSize, 8);
+  mark(jinfo::kServerNameLen, 1);
+  mark(jinfo::kServerNode, serverTextLength(area));
+  mark(jinfo::kFsName, 2 * fsTextUnits(area));
+}
+
+void appendTime(const char* name, int64_t t, std::string* out) {
+  char utc[32];
+  formatUtc(t, utc);
+  *out += name;
+  *out += ' ' + std::to_string(t) + ' ' + utc + '\n';
+}
+
+}  // namespace
+
+void appendTextHeader(const uint8_t* cr, std::string* out) {
+  const uint8_t* area = cr + kJournalInfoOffset;
+  *out += kMagicLine;
+  *out += "\nversion " + std::to_string(cr[kCrMajor]) + '.' + std::to_string(cr[kCrMinor]) + '\n';
+  *out += "keyLength " + std::to_string(getU16(cr + kCrKeyLength)) + '\n';
+  *out += "dataSize " + std::to_string(getU16(cr + kCrDataSize)) + '\n';
+  *out += "journalType " + std::to_string(getI32(area + jinfo::kJournalType)) + '\n';
+  appendTime("activationTime", getI64(area + jinfo::kActivationTime), out);
+  appendTime("validationTime", getI64(area + jinfo::kValidationTime), out);
+  *out += "journalState " + std::to_string(getI32(area + jinfo::kJournalState)) + '\n';
+  *out += "maxJournalSize " + std::to_string(getU64(area + jinfo::kMaxJournalSize)) + '\n';
+  *out += "serverNameLen " + std::to_string(area[jinfo::kServerNameLen]) + '\n';
+  *out += "serverNode ";
+  appendBytesText(out, area + jinfo::kServerNode, serverTextLength(area));
+  *out += "\nfsName ";
+  std::u16string fs(fsTextUnits(area), u'\0');
+  for (size_t i = 0; i < fs.size(); ++i) fs[i] = char16_t(getU16(area + jinfo::kFsName + 2 * i));
+  appendKey(out, fs.data(), fs.size(), KeyStyle::Text);
+  *out += '\n';
+  bool held[kJournalInfoSize] = {};
+  markFields(area, held);
+  for (size_t i = 0; i < kJournalInfoSize;) {
+    if (held[i] || area[i] == 0) {
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    while (j < kJournalInfoSize && !held[j] && area[j] != 0) ++j;
+    static const char kHex[] = "0123456789abcdef";
+    *out += "areaBytes " + std::to_string(i) + ' ';
+    for (size_t k = i; k < j; ++k) {
+      *out += kHex[area[k] >> 4];
+      *out += kHex[area[k] & 15];
+    }
+    *out += '\n';
+    i = j;
+  }
+  *out += "entries\n";
+}
+
+namespace {
+
+// Reads a dump line by line.
+class DumpParser {
+ public:
+  DumpParser(const std::string& text, TextDump* dump) : text_(text), dump_(*dump) {}
+
+  bool parse(std::string* error) {
+    bool ok = parseAll();
+    if (!ok && error) *error = "line " + std::to_string(lineNo_) + ": " + why_;
+    return ok;
+  }
+
+ private:
+  bool fail(const std::string& why) {
+    why_ = why;
+    return false;
+  }
+
+  bool nextLine() {
+    if (pos_ >= text_.size()) return false;
+    size_t end = text_.find('\n', pos_);
+    if (end == std::string::npos) end = text_.size();
+    line_.assign(text_, pos_, end - pos_);
+    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+    pos_ = end + 1;
+    ++lineNo_;
+    return true;
+  }
+
+  // An integer within [lo, hi] from the text of a field.
+  bool number(const std::string& s, int64_t lo, int64_t hi, int64_t* v) {
+    char* end = nullptr;
+    errno = 0;
+    long long x = std::strtoll(s.c_str(), &end, 10);
+    if (s.empty() || *end || errno || x < lo || x > hi) return fail("\"" + s + "\" is not a number in range");
+    *v = x;
+    return true;
+  }
+  bool unsignedNumber(const std::string& s, uint64_t* v) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long x = std::strtoull(s.c_str(), &end, 10);
+    if (s.empty() || s[0] == '-' || *end || errno) return fail("\"" + s + "\" is not an unsigned number");
+    *v = x;
+    return true;
+  }
+
+  bool parseAll() {
+    if (!nextLine() || line_ != kMagicLine) return fail(std::string("not a text dump: \"") + kMagicLine + "\" expected");
+    jbbbuilder::JournalInfo info;
+    info.serverNameLen = 0;
+    std::vector<std::pair<size_t, std::string>> extra;
+    for (;;) {
+      if (!nextLine()) return fail("the dump ends before its entries");
+      if (line_ == "entries") break;
+      size_t blank = line_.find(' ');
+      std::string name = line_.substr(0, blank);
+      std::string value = blank == std::string::npos ? "" : line_.substr(blank + 1);
+      if (!headerField(name, value, &info, &extra)) return false;
+    }
+    uint8_t* area = dump_.ctrlRec + kJournalInfoOffset;
+    std::string why;
+    if (!jbbbuilder::encodeJournalInfo(info, area, &why)) return fail(why);
+    for (const auto& [at, bytes] : extra) std::memcpy(area + at, bytes.data(), bytes.size());
+    return readEntries();
+  }
+
+  bool headerField(const std::string& name, const std::string& value, jbbbuilder::JournalInfo* info,
+                   std::vector<std::pair<size_t, std::string>>* extra) {
+    int64_t v = 0;
+    uint8_t* cr = dump_.ctrlRec;
+    if (name == "version") {
+      size_t dot = value.find('.');
+      int64_t major = 0, minor = 0;
+      if (dot == std::string::npos) return fail("version MAJOR.MINOR expected");
+      if (!number(value.substr(0, dot), 0, 255, &major) || !number(value.substr(dot + 1), 0, 255, &minor)) return false;
+      cr[kCrMajor] = uint8_t(major);
+      cr[kCrMinor] = uint8_t(minor);
+    } else if (name == "keyLength" || name == "dataSize") {
+      if (!number(value, 0, 65535, &v)) return false;
+      putU16(cr + (name == "keyLength" ? kCrKeyLength : kCrDataSize), uint16_t(v));
+    } else if (name == "journalType" || name == "journalState") {
+      if (!number(value, INT32_MIN, INT32_MAX, &v)) return false;
+      (name == "journalType" ? info->journalType : info->journalState) = int32_t(v);
+    } else if (name == "activationTime" || name == "validationTime") {
+      if (!number(value.substr(0, value.find(' ')), INT64_MIN, INT64_MAX, &v)) return false;
+      (name == "activationTime" ? info->activationTime : info->validationTime) = v;
+    } else if (name == "maxJournalSize") {
+      return unsignedNumber(value, &info->maxJournalSize);
+    } else if (name == "serverNameLen") {
+      if (!number(value, 0, 255, &v)) return false;
+      info->serverNameLen = int(v);
+    } else if (name == "serverNode") {
+      return quotedServer(value, info);
+    } else if (name == "fsName") {
+      return quotedFs(value, info);
+    } else if (name == "areaBytes") {
+      return areaBytes(value, extra);
+    } else {
+      return fail("unknown header line \"" + name + "\"");
+    }
+    return true;
+  }
+
+  bool quotedServer(const std::string& value, jbbbuilder::JournalInfo* info) {
+    size_t p = 0;
+    if (!parseBytesText(value, &p, &info->server, &why_)) return false;
+    if (p != value.size()) return fail("text after the server and node names");
+    if (info->server.size() > kServerTextMax || info->server.find('\0') != std::string::npos)
+      return fail("server and node names of more than 128 bytes, or with a zero byte");
+    return true;
+  }
+
+  bool quotedFs(const std::string& value, jbbbuilder::JournalInfo* info) {
+    size_t p = 0;
+    if (!parseKeyText(value, &p, &info->fsName, &why_)) return false;
+    if (p != value.size()) return fail("text after the file-system name");
+    if (info->fsName.size() > kFsTextMax) return fail("a file-system name of more than 938 units");
+    return true;
+  }
+
+  bool areaBytes(const std::string& value, std::vector<std::pair<size_t, std::string>>* extra) {
+    size_t blank = value.find(' ');
+    int64_t at = 0;
+    if (blank == std::string::npos || !number(value.substr(0, blank), 0, kJournalInfoSize - 1, &at)) return false;
+    jbbbuilder::Bytes bytes;
+    if (!parseHex(value.substr(blank + 1), &bytes) || bytes.size() > kJournalInfoSize - size_t(at))
+      return fail("areaBytes: hex bytes within the area expected");
+    extra->emplace_back(size_t(at), std::string(bytes.begin(), bytes.end()));
+    return true;
+  }
+
+  // Entry lines up to "end N", N being their count.
+  bool readEntries() {
+    size_t dataSize = getU16(dump_.ctrlRec + kCrDataSize);
+    for (;;) {
+      if (!nextLine()) return fail("the dump ends before its \"end\" line");
+      if (line_.compare(0, 4, "end ") == 0) break;
+      jbbbuilder::Entry e;
+      size_t p = 0;
+      if (!parseKeyText(line_, &p, &e.key, &why_)) return false;
+      if (e.key.empty()) return fail("an empty key");
+      size_t tabs = 0, last = p;
+      for (size_t k = p; k < line_.size(); ++k)
+        if (line_[k] == '\t') ++tabs, last = k;
+      if (p >= line_.size() || line_[p] != '\t' || tabs != 9) return fail("an entry line has ten tab-separated columns");
+      if (!parseHex(line_.substr(last + 1), &e.data) || e.data.size() != dataSize)
+        return fail("the raw record is not " + std::to_string(dataSize) + " bytes in hex");
+      dump_.entries.push_back(std::move(e));
+    }
+    uint64_t count = 0;
+    if (!unsignedNumber(line_.substr(4), &count)) return false;
+    if (count != dump_.entries.size())
+      return fail("\"end\" counts " + std::to_string(count) + " entries, the dump holds " +
+                  std::to_string(dump_.entries.size()));
+    while (nextLine())
+      if (!line_.empty()) return fail("text after \"end\"");
+    return true;
+  }
+
+  const std::string& text_;
+  TextDump& dump_;
+  size_t pos_ = 0;
+  size_t lineNo_ = 0;
+  std::string line_;
+  std::string why_;
+};
+
+}  // namespace
+
+bool parseTextDump(const std::string& text, TextDump* dump, std::string* error) {
+  *dump = TextDump();
+  return DumpParser(text, dump).parse(error);
+}
+
+}  // namespace jbbtool

@@ -1,0 +1,51 @@
+// The text dump: what a database holds, not how its file is laid out.
+// dump writes it and load reads it; dump, load and dump again give the same
+// text.  Lines end with LF (CR LF is read as well).
+//
+//   jbbdump 1                                   format version, first line
+//   version 2.1                                 the B-tree format version
+//   keyLength 0                                 the stored key length
+//   dataSize 32                                 bytes of every data record
+//   journalType 1                               the journal information area:
+//   activationTime 1700000000 2023-11-14T22:13:20Z   (times: seconds since
+//   validationTime 1700086400 2023-11-15T22:13:20Z    1970, then UTC)
+//   journalState 2
+//   maxJournalSize 5368709120
+//   serverNameLen 6
+//   serverNode "SERVERNODE1"                    8-bit text up to its zero byte
+//   fsName "/home"                              up to its zero unit
+//   areaBytes 4 0a0b                            zero or more: a run of non-zero
+//                                               bytes the fields above do not
+//                                               hold (area offset, hex)
+//   entries                                     the entry lines follow
+//   "KEY"<TAB>4<TAB>Create<TAB>1<TAB>File<TAB>2021-03-04T05:06:07Z<TAB>1614834367
+//        <TAB>2021-02-20T01:02:03Z<TAB>1613782923<TAB>04000000...   one per entry
+//   end 2500                                    how many entry lines there were
+//
+// An entry line holds the key (keytext.h), the action code and text, the
+// object type code and text, the inserted time and the object time (each
+// in UTC and as a number), then the raw data record in hex.  load takes the
+// key and the raw record; the decoded columns are there to be read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "builder/tree.h"
+
+namespace jbbtool {
+
+// The header lines, from the control record (2088 bytes), up to and
+// including "entries".
+void appendTextHeader(const uint8_t* ctrlRec, std::string* out);
+
+struct TextDump {
+  uint8_t ctrlRec[2088] = {};  // versions, key length, data size, information area
+  std::vector<jbbbuilder::Entry> entries;  // in the dump's order
+};
+
+// Parses a whole dump; *error names the line of the first fault.
+bool parseTextDump(const std::string& text, TextDump* dump, std::string* error);
+
+}  // namespace jbbtool
