@@ -1,6 +1,6 @@
-// osfs: file-system services of the companion tool: a flush to the disk,
-// a rename that replaces its target, and whether a stream is a terminal
-// (osfs_posix.cc, osfs_win.cc).
+// osfs: file-system services of the companion tool: a flush to the disk and
+// a rename that replaces its target (osfs_posix.cc, osfs_win.cc).  Whether a
+// stream is a terminal is os.h's osIsTerminal.
 #pragma once
 
 #include <cstdio>
@@ -11,5 +11,3 @@ bool osSyncToDisk(FILE* stream);
 // Renames from to to; a file that stands at to is replaced.  Both names are
 // in one folder, so on Linux the replacement is atomic.
 bool osReplaceFile(const char* from, const char* to);
-// True when the stream is an interactive terminal (a console on Windows).
-bool osIsTerminal(FILE* stream);

@@ -9,4 +9,3 @@ bool osSyncToDisk(FILE* stream) { return std::fflush(stream) == 0 && fsync(filen
 
 bool osReplaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
-bool osIsTerminal(FILE* stream) { return isatty(fileno(stream)) == 1; }

@@ -14,4 +14,3 @@ bool osReplaceFile(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool osIsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -4,7 +4,7 @@
 
 #include "jbbtool/jbbtool.h"
 #include "jbbversion.h"
-#include "platform/osfs.h"
+#include "platform/os.h"
 
 using namespace jbbtool;
 
