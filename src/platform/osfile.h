@@ -50,6 +50,9 @@ bool osFileTruncate(OsFile* f, int64_t size);
 bool osFileFlush(OsFile* f);
 // The file's current size in bytes.
 bool osFileSizeOf(OsFile* f, uint64_t* size);
+// Asks the system to put the file's data on the disk (not only in its
+// cache) before returning; false with errno set when it cannot.
+bool osFileSyncToDisk(OsFile* f);
 
 // --- Test hook: failing writes on purpose ----------------------------------
 //

@@ -135,6 +135,14 @@ bool osFileSizeOf(OsFile* f, uint64_t* size) {
   return true;
 }
 
+bool osFileSyncToDisk(OsFile* f) {
+  if (f == nullptr) {
+    errno = EBADF;
+    return false;
+  }
+  return osfileimpl::syncToDisk(f->native);
+}
+
 void osFileTestSetFault(const OsFaultPlan& p) {
   plan = p;
   counts = OsFileCounts{};

@@ -25,6 +25,7 @@ size_t read(intptr_t native, void* buf, size_t n, int64_t pos);
 size_t write(intptr_t native, const void* buf, size_t n, int64_t pos);
 bool truncate(intptr_t native, int64_t size);
 bool size(intptr_t native, uint64_t* size);
+bool syncToDisk(intptr_t native);
 // Maps the first length bytes for reading; null when it cannot.
 const uint8_t* map(intptr_t native, uint64_t length);
 void unmap(const uint8_t* view, uint64_t length);

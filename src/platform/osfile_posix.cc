@@ -72,6 +72,8 @@ bool size(intptr_t native, uint64_t* size) {
   return true;
 }
 
+bool syncToDisk(intptr_t native) { return ::fsync(int(native)) == 0; }
+
 const uint8_t* map(intptr_t native, uint64_t length) {
   void* view = ::mmap(nullptr, size_t(length), PROT_READ, MAP_SHARED, int(native), 0);
   return view == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(view);

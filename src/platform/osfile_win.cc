@@ -138,6 +138,12 @@ bool size(intptr_t native, uint64_t* size) {
   return true;
 }
 
+bool syncToDisk(intptr_t native) {
+  if (FlushFileBuffers(handleOf(native))) return true;
+  setErrnoFrom(GetLastError());
+  return false;
+}
+
 const uint8_t* map(intptr_t native, uint64_t length) {
   HANDLE section = CreateFileMappingA(handleOf(native), nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (section == nullptr) return nullptr;

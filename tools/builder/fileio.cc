@@ -1,11 +1,11 @@
 // Whole-file reads and replacing writes.
 #include "builder/fileio.h"
 
+#include <cerrno>
 #include <cstdio>
-
 #include <cstring>
 
-#include "platform/os.h"
+#include "platform/osfile.h"
 #include "platform/osfs.h"
 #include "platform/osmem.h"
 
@@ -18,40 +18,44 @@ bool fail(std::string* error, const std::string& why) {
   return false;
 }
 
-// The size the file has now, 0 when it cannot be told.
-size_t sizeNow(const std::string& path) {
+// The size f has now, 0 when it cannot be told.
+size_t sizeNow(OsFile* f) {
   uint64_t size = 0;
-  return osFileSize(path.c_str(), &size) && size < (uint64_t(1) << 40) ? size_t(size) : 0;
+  return osFileSizeOf(f, &size) && size < (uint64_t(1) << 40) ? size_t(size) : 0;
 }
 
-// Reads what follows in f (a file that grew after its size was taken, or
-// whose size could not be told) onto the end of *rest.
-bool readRest(FILE* f, Bytes* rest) {
+// Reads what follows `from` in f (a file that grew after its size was
+// taken, or whose size could not be told) onto the end of *rest.
+bool readRest(OsFile* f, uint64_t from, Bytes* rest) {
   uint8_t buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) rest->insert(rest->end(), buf, buf + n);
-  return std::ferror(f) == 0;
+  for (;;) {
+    size_t n = osFileRead(f, buf, sizeof buf, int64_t(from));
+    rest->insert(rest->end(), buf, buf + n);
+    from += n;
+    if (n < sizeof buf) return errno == 0;
+  }
 }
 
 }  // namespace
 
 bool fileExists(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f) std::fclose(f);
+  OsFile* f = osFileOpen(path.c_str(), OsFileMode::kRead);
+  osFileClose(f);
   return f != nullptr;
 }
 
 bool readFile(const std::string& path, Bytes* bytes, std::string* error) {
   bytes->clear();
-  FILE* f = std::fopen(path.c_str(), "rb");
+  OsFile* f = osFileOpen(path.c_str(), OsFileMode::kRead);
   if (!f) return fail(error, "cannot open " + path);
   // One read of the size the file has now; a file that grows meanwhile is
   // read to its end all the same.
-  bytes->resize(sizeNow(path));
-  size_t got = bytes->empty() ? 0 : std::fread(bytes->data(), 1, bytes->size(), f);
+  bytes->resize(sizeNow(f));
+  size_t got = bytes->empty() ? 0 : osFileRead(f, bytes->data(), bytes->size(), 0);
+  bool ok = got == bytes->size() || errno == 0;
   bytes->resize(got);
-  bool ok = std::ferror(f) == 0 && readRest(f, bytes);
-  std::fclose(f);
+  ok = ok && readRest(f, got, bytes);
+  osFileClose(f);
   if (!ok) return fail(error, "cannot read " + path);
   return true;
 }
@@ -64,21 +68,23 @@ void FileImage::release() {
 
 bool FileImage::read(const std::string& path, std::string* error) {
   release();
-  FILE* f = std::fopen(path.c_str(), "rb");
+  OsFile* f = osFileOpen(path.c_str(), OsFileMode::kRead);
   if (!f) return fail(error, "cannot open " + path);
-  size_t want = sizeNow(path);
+  size_t want = sizeNow(f);
+  bool ok = true;
   if (want) {
     data_ = static_cast<uint8_t*>(osAllocLarge(want));
     if (!data_) {
-      std::fclose(f);
+      osFileClose(f);
       return fail(error, "not enough memory to read " + path);
     }
     capacity_ = want;
-    size_ = std::fread(data_, 1, want, f);
+    size_ = osFileRead(f, data_, want, 0);
+    ok = size_ == want || errno == 0;
   }
   Bytes rest;
-  bool ok = std::ferror(f) == 0 && readRest(f, &rest);
-  std::fclose(f);
+  ok = ok && readRest(f, size_, &rest);
+  osFileClose(f);
   if (ok && !rest.empty()) {  // the file grew: take it all
     uint8_t* grown = static_cast<uint8_t*>(osAllocLarge(size_ + rest.size()));
     ok = grown != nullptr;
@@ -101,11 +107,11 @@ bool FileImage::read(const std::string& path, std::string* error) {
 bool writeFile(const std::string& path, const Bytes& bytes, std::string* error,
                const WriteOptions& options) {
   std::string temp = path + ".jbbtmp";
-  FILE* f = std::fopen(temp.c_str(), "wb");
+  OsFile* f = osFileOpen(temp.c_str(), OsFileMode::kCreate);
   if (!f) return fail(error, "cannot create " + temp);
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = ok && std::fflush(f) == 0 && (!options.toDisk || osSyncToDisk(f));
-  ok = (std::fclose(f) == 0) && ok;
+  bool ok = bytes.empty() || osFileWrite(f, bytes.data(), bytes.size(), 0) == bytes.size();
+  ok = ok && osFileFlush(f) && (!options.toDisk || osFileSyncToDisk(f));
+  osFileClose(f);
   if (!ok) {
     std::remove(temp.c_str());
     return fail(error, "cannot write " + temp);

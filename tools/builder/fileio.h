@@ -1,4 +1,5 @@
-// The one place where the builder, the checker and jbbtool touch files.
+// Whole files for the builder, the checker and jbbtool, through the
+// platform file layer (platform/osfile.h) that the B-tree uses too.
 //
 // Reading takes a whole file into memory with one large read; the checker
 // and the tool then work on the bytes, so no reader seeks per record.
