@@ -109,6 +109,11 @@ NodeP bTree::fetchPage(int32_t s) {
   }
 }
 
+void bTree::prefetchPage(int32_t s) {
+  const indexNode* e = entryAt(*this, s);
+  if (e != nullptr && e->state == kStateOnDisk) osFilePrefetch(dbHandle, e->nodePos, size_t(e->nodeSize));
+}
+
 int bTree::writePage(NodeP* pp) {
   NodeP p = *pp;
   int32_t s = diskLocOf(p);

@@ -150,12 +150,16 @@ int bTree::WalkTree(NodeP p, int depth) {
     return 0;
   }
 
+  // While one child's subtree is walked, the next child's record is on its
+  // way from memory.
+  prefetchPage(branchOf(p, 1));
   int rc = WalkTree(child, depth + 1);
   dbFree(child, kSourceName, __LINE__);
   if (rc != 0) return rc;
   for (int i = 0; i < count; ++i) {
     rc = visitEntry(*this, entryAt(p, i));
     if (rc != 0) return rc;
+    if (i + 2 <= count) prefetchPage(branchOf(p, i + 2));
     child = jbbkeys::fetchChild(*this, branchOf(p, i + 1), depth + 1);
     if (child == nodeFailed()) {
       trError(kSourceName, __LINE__, trClass.BTREEDB, "walkTree(): fetchPage() returned -1, dbErrno: %d, \"%s\".\n",

@@ -130,6 +130,9 @@ class bTree {
   // Page input and output (bt_pageio.cc).
   NodeP dbCalloc(const char* source, int32_t line);
   NodeP fetchPage(int32_t subscript);
+  // A hint that node s will be fetched soon (a walk's next child): its
+  // record starts on its way from memory while other work goes on.
+  void prefetchPage(int32_t subscript);
   int writePage(NodeP* pp);
   int RealWrite(indexNode* e);
   int RealWriteEx(OsFile* stream, const void* bytes, size_t length, int64_t position);

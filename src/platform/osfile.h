@@ -50,6 +50,10 @@ bool osFileTruncate(OsFile* f, int64_t size);
 bool osFileFlush(OsFile* f);
 // The file's current size in bytes.
 bool osFileSizeOf(OsFile* f, uint64_t* size);
+// A hint: bytes [pos, pos + n) will be read soon.  Where the file is mapped
+// they are asked into the processor's cache, so that a read of a record
+// that lies elsewhere in the file need not wait for memory; else nothing.
+void osFilePrefetch(OsFile* f, int64_t pos, size_t n);
 // Asks the system to put the file's data on the disk (not only in its
 // cache) before returning; false with errno set when it cannot.
 bool osFileSyncToDisk(OsFile* f);

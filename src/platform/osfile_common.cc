@@ -135,6 +135,12 @@ bool osFileSizeOf(OsFile* f, uint64_t* size) {
   return true;
 }
 
+void osFilePrefetch(OsFile* f, int64_t pos, size_t n) {
+  constexpr size_t kCacheLine = 64;
+  if (f == nullptr || pos < 0 || uint64_t(pos) + n > f->mapLength) return;
+  for (size_t off = 0; off < n; off += kCacheLine) __builtin_prefetch(f->map + pos + off);
+}
+
 bool osFileSyncToDisk(OsFile* f) {
   if (f == nullptr) {
     errno = EBADF;
