@@ -1,5 +1,8 @@
 // The operating-system services whose code is the same on every host.
+#include <atomic>
 #include <climits>
+#include <cstdlib>
+#include <cwchar>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -12,6 +15,25 @@
 // broken-down time, and glibc then looks at the time zone file again on
 // every call.  The runtimes differ only in the day of the month, which
 // glibc pads with a blank and the Microsoft runtime with a zero.
+bool osLocaleKeepsAscii() {
+  // The decision and the locale it was made for, in one word, so that a
+  // thread that reads it sees both or neither: bit 63 set once decided,
+  // the locale's tag in bits 1 to 62, the decision in bit 0.
+  constexpr uint64_t kTagBits = (uint64_t(1) << 62) - 1;
+  static std::atomic<uint64_t> decided{0};
+  uint64_t tag = osLocaleTag() & kTagBits;
+  uint64_t known = decided.load(std::memory_order_relaxed);
+  if (known != 0 && ((known >> 1) & kTagBits) == tag) return (known & 1) != 0;
+  bool keeps = std::mblen(nullptr, 0) == 0;  // no state-dependent encodings
+  for (int c = 1; c < 0x80 && keeps; ++c) {
+    std::mbstate_t state{};
+    char piece[MB_LEN_MAX];
+    keeps = std::wcrtomb(piece, wchar_t(c), &state) == 1 && piece[0] == char(c);
+  }
+  decided.store((uint64_t(1) << 63) | (tag << 1) | (keeps ? 1 : 0), std::memory_order_relaxed);
+  return keeps;
+}
+
 namespace {
 // Two digits of v (0 to 99) at p.
 char* twoDigits(char* p, int v) {

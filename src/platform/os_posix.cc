@@ -14,7 +14,6 @@
 #include <ctime>
 #include <cwchar>
 #include <cwctype>
-#include <string>
 
 #include "platform/os.h"
 #include "platform/os_internal.h"
@@ -48,31 +47,10 @@ size_t osMbsToWide16(wchar16* dst, const char* src, size_t maxUnits) {
   return units;
 }
 
-namespace {
-// Whether the current locale writes every ASCII character as its own single
-// byte without shift states (so it needs no conversion call), decided once
-// per locale.
-bool asciiIsItself() {
-  thread_local std::string decidedFor;
-  thread_local bool itself = false;
-  const char* name = std::setlocale(LC_CTYPE, nullptr);
-  if (name == nullptr) return false;
-  if (decidedFor == name) return itself;
-  decidedFor = name;
-  itself = std::mblen(nullptr, 0) == 0;  // no state-dependent encodings
-  for (int c = 1; c < 0x80 && itself; ++c) {
-    std::mbstate_t state{};
-    char piece[MB_LEN_MAX];
-    itself = std::wcrtomb(piece, wchar_t(c), &state) == 1 && piece[0] == char(c);
-  }
-  return itself;
-}
-}  // namespace
-
 size_t osWide16ToMbs(char* dst, const wchar16* src, size_t maxBytes, bool substitute) {
   std::mbstate_t state{};
   size_t bytes = 0;
-  bool ascii = asciiIsItself();
+  bool ascii = osLocaleKeepsAscii();
   while (*src != 0) {
     uint32_t cp = *src;
     if (ascii && cp < 0x80) {
@@ -147,6 +125,14 @@ bool osLocalTime(int64_t seconds, struct tm& out) {
 }
 
 bool osCtimePadsDayWithZero() { return false; }
+
+// The character-type locale's name, hashed.
+uint64_t osLocaleTag() {
+  const char* name = std::setlocale(LC_CTYPE, nullptr);
+  uint64_t h = 1469598103934665603ull;
+  for (; name != nullptr && *name != 0; ++name) h = (h ^ uint8_t(*name)) * 1099511628211ull;
+  return h;
+}
 
 // Linux has no legacy version word: the version is the leading numbers of
 // the kernel release ("6.1.0-..."), and the system is never of the NT family.

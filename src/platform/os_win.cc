@@ -42,7 +42,13 @@ size_t osMbsToWide16(wchar16* dst, const char* src, size_t maxUnits) {
 
 size_t osWide16ToMbs(char* dst, const wchar16* src, size_t maxBytes, bool substitute) {
   size_t bytes = 0;
+  bool ascii = osLocaleKeepsAscii();
   while (*src != 0) {
+    if (ascii && *src < 0x80) {
+      if (bytes + 1 > maxBytes) break;
+      dst[bytes++] = char(*src++);
+      continue;
+    }
     size_t units = 1;
     if (src[0] >= 0xD800 && src[0] <= 0xDBFF && src[1] >= 0xDC00 && src[1] <= 0xDFFF) units = 2;
     wchar_t one[3] = {wchar_t(src[0]), units == 2 ? wchar_t(src[1]) : L'\0', L'\0'};
@@ -95,6 +101,9 @@ bool osLocalTime(int64_t seconds, struct tm& out) {
 }
 
 bool osCtimePadsDayWithZero() { return true; }
+
+// The runtime converts through the code page of its locale.
+uint64_t osLocaleTag() { return uint64_t(___lc_codepage_func()); }
 
 // The legacy version word: major in the lowest byte, minor in the next, and
 // the top bit clear on the NT family.

@@ -6,6 +6,7 @@
 
 #include "btree/jbbtreev.h"
 #include "platform/psstr.h"
+#include "viewer/output.h"
 #include "viewer/report.h"
 #include "viewer/session.h"
 #include "viewer/textfmt.h"
@@ -13,7 +14,7 @@
 using namespace jbbformat;
 
 void printBanner() {
-  std::printf("Vestrel\nJournal Database Viewing Utility\nVersion %d, Release %d, Level %d.%d %s\nLast Update: %s\n\n", 6,
+  printOut("Vestrel\nJournal Database Viewing Utility\nVersion %d, Release %d, Level %d.%d %s\nLast Update: %s\n\n", 6,
               1, 1, 0, "0514FB", "Jun 18 2009");
 }
 
@@ -42,11 +43,11 @@ bool precheckControlRecord(const char* path, uint8_t* ctrlRec) {
   wchar16 widePath[kWideBufUnits];
   mbToWide(widePath, path);
   if (dbReadCtrlRec(widePath, ctrlRec) == 0) {
-    std::printf("\n\nUnable to read DB Control Record from file '%s'\n\n", path);
+    printOut("\n\nUnable to read DB Control Record from file '%s'\n\n", path);
     return false;
   }
   if (getU16(ctrlRec + kCrMagic) != kMagic) {
-    std::printf("\n\nDownlevel or corrupt DB file '%s'\n\n", path);
+    printOut("\n\nDownlevel or corrupt DB file '%s'\n\n", path);
     return false;
   }
   return true;
@@ -57,12 +58,12 @@ void printLocatedDatabase(const char* path, const uint8_t* ctrlRec) {
   // shows it as stored.
   char keyText[kSizeTextSize];
   keyLengthText(uint16_t(getU16(ctrlRec + kCrKeyLength) >> 1), keyText);
-  std::printf(
+  printOut(
       "\n\nLocated Database:\n   db  file      = '%s'\n   magic number  = 0x%04X\n   btree version = %d.%d\n   key "
       "length    = %s\n   data length   = %d Bytes\n\n",
       path, unsigned(getU16(ctrlRec + kCrMagic)), ctrlRec[kCrMajor], ctrlRec[kCrMinor], keyText,
       getU16(ctrlRec + kCrDataSize));
-  std::printf("Opening and Intializing DB ...\n");
+  printOut("Opening and Intializing DB ...\n");
 }
 
 int runViewer(int argc, char** argv, FILE* in) {
@@ -76,7 +77,7 @@ int runViewer(int argc, char** argv, FILE* in) {
   bool interactive = argc > 2;
   char path[kPathBufferSize];
   if (!buildDbPath(argv[1], path)) {
-    std::printf("\n\nDatabase path '%s' is too long: at most %d characters are allowed\n\n", argv[1],
+    printOut("\n\nDatabase path '%s' is too long: at most %d characters are allowed\n\n", argv[1],
                 int(kMaxPathArgument));
     return kExitFailure;
   }

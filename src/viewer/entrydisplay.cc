@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "viewer/output.h"
 #include "viewer/textfmt.h"
 
 DisplayKey::DisplayKey(const wchar16* key) { wideToDisplay(text_, sizeof text_, key); }
@@ -25,7 +26,7 @@ void printJournalEntry(const JournalEntry& entry, const wchar16* key) {
   dateTextLine(entry.insertedTime, inserted);
   dateTextLine(entry.objectTime, objectTime);
   DisplayKey shown(key);
-  std::printf(
+  printOut(
       "-----------------------------------------\n   Object Name  : %s\n   Action       : %s\n   Object Type  : %s\n"
       "   Inserted     : %s\n   Object Time  : %s\n-----------------------------------------\n\n",
       shown.text(), actionText(entry.action, action), entry.objectType == 1 ? "File" : "Directory", inserted,

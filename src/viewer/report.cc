@@ -6,6 +6,7 @@
 
 #include "platform/psstr.h"
 #include "viewer/journalinfo.h"
+#include "viewer/output.h"
 #include "viewer/textfmt.h"
 
 namespace {
@@ -70,7 +71,7 @@ void printDbInformation(uint8_t majorVersion, uint8_t minorVersion, const uint8_
   char fsName[MAX_CONV + 1];
   wideToDisplay(fsName, sizeof fsName, info.fsName);
 
-  std::printf(
+  printOut(
       "\n\nJournal Database Information:\n\n     Btree Database Version  %d.%d\n     Database File           "
       "%s.jbbdb\n     Database File Disk Size %s\n     Journal  File System    %s\n     Journal  Key length     %s\n"
       "     Journal  Data length    %d Bytes\n     Journal Activation Date %s     Journal Validation Date %s     "

@@ -7,15 +7,16 @@
 #include "platform/psstr.h"
 #include "viewer/entrydisplay.h"
 #include "viewer/journalinfo.h"
+#include "viewer/output.h"
 #include "viewer/textfmt.h"
 #include "viewer/tooldb.h"
 
 namespace {
 
 void printStartText() {
-  std::printf("Enter request on a single line, in the following format:\n\n");
-  std::printf("\t\tReq-Type [Entry-key]\n\n");
-  std::printf(
+  printOut("Enter request on a single line, in the following format:\n\n");
+  printOut("\t\tReq-Type [Entry-key]\n\n");
+  printOut(
       "Req-type may be one of the following:\n\tDel\tDelete a row from the database. The fully-qualified\n\t\tcase "
       "sensitive file name is required.\n\tFind\tFind the entry whose key is the argument\n\tList\tPrint all the "
       "entries to stdout. No arguments\n\t\tare required.\n\tQuit\n");
@@ -31,14 +32,14 @@ void flushPrompt() {
 
 void printElapsed(const char* format, int32_t start, int32_t end) {
   char text[kElapsedTextSize];
-  std::printf(format, formatElapsed(text, start, end));
+  printOut(format, formatElapsed(text, start, end));
 }
 
 // Asks whether to go on; only the answer's first character is read, the
 // rest of its line stays in the input as the next request line.  The end
 // of the input is no answer, and so not a yes.
 bool confirmDelete(FILE* in) {
-  std::printf(
+  printOut(
       "This operation can lead to a corrupted database if the journal daemon service is also running.\n\nAre you "
       "sure you want to delete this record?(y/n): ");
   flushPrompt();
@@ -52,7 +53,7 @@ void deleteRequest(toolDB& db, const wchar16* key, FILE* in) {
   // After a failed write the tree is read again from the file before it is
   // changed; when that is impossible, nothing is changed.
   if (db.reloadIfStale() != 0) {
-    std::printf(
+    printOut(
         "Deletion of key \"%s\" not attempted: the database file could not be read again after an earlier "
         "failure.\nerrno = %d, %s.\n\n",
         shown.text(), db.dbErrno, std::strerror(db.dbErrno));
@@ -67,12 +68,12 @@ void deleteRequest(toolDB& db, const wchar16* key, FILE* in) {
   if (result == 0 && db.syncToDisk() != 0) result = -1;
   int32_t end = osClockMs();
   if (result == -1) {
-    std::printf("Deletion of key \"%s\" failed.\nerrno = %d, %s.\n", shown.text(), db.dbErrno,
+    printOut("Deletion of key \"%s\" failed.\nerrno = %d, %s.\n", shown.text(), db.dbErrno,
                 std::strerror(db.dbErrno));
   } else if (result == 1) {
-    std::printf("Key %s not found in the database.\n", shown.text());
+    printOut("Key %s not found in the database.\n", shown.text());
   } else {
-    std::printf("Deletion of key \"%s\" completed.\n", shown.text());
+    printOut("Deletion of key \"%s\" completed.\n", shown.text());
   }
   printElapsed("\nTotal Delete Time: %s\n\n", start, end);
 }
@@ -84,15 +85,15 @@ void findRequest(toolDB& db, const wchar16* key) {
   if (record != nullptr) {
     JournalEntry entry;
     decodeJournalEntry(record, db.dataSize, &entry);
-    std::printf("\n\nLocated Journal Database Record:\n\n");
+    printOut("\n\nLocated Journal Database Record:\n\n");
     printJournalEntry(entry, key);
   } else {
     DisplayKey shown(key);
     if (db.dbErrno != 0) {
-      std::printf("Error searching the database for %s\nerrno = %d, \"%s\"\n", shown.text(), db.dbErrno,
+      printOut("Error searching the database for %s\nerrno = %d, \"%s\"\n", shown.text(), db.dbErrno,
                   std::strerror(db.dbErrno));
     } else {
-      std::printf("Your key \"%s\" was not found in the database\n", shown.text());
+      printOut("Your key \"%s\" was not found in the database\n", shown.text());
     }
   }
   printElapsed("\nTotal Query Time: %s\n\n", start, end);
@@ -100,16 +101,16 @@ void findRequest(toolDB& db, const wchar16* key) {
 
 void listRequest(toolDB& db) {
   if (db.entryCount == 0) {
-    std::printf("There are no entries in the database\n");
+    printOut("There are no entries in the database\n");
     return;
   }
   if (db.effectiveJournalType() == kJournalChange) {
-    std::printf("\nList of Change Journal Entries:\n\n");
+    printOut("\nList of Change Journal Entries:\n\n");
   } else {
-    std::printf("\nList of Incremental Needed Directories:\n\n");
+    printOut("\nList of Incremental Needed Directories:\n\n");
   }
   db.walkTree();  // the entries print from the walk callback
-  std::printf("\n");
+  printOut("\n");
 }
 
 }  // namespace
@@ -117,7 +118,7 @@ void listRequest(toolDB& db) {
 void runRequestLoop(toolDB& db, FILE* in) {
   printStartText();
   for (;;) {
-    std::printf("Please enter your request: ");
+    printOut("Please enter your request: ");
     flushPrompt();
     char line[kRequestLineSize];
     // The end of the input leaves no request to run: it ends like Quit.

@@ -9,6 +9,7 @@
 #include "platform/os.h"
 #include "trace/kxmem.h"
 #include "viewer/journalinfo.h"
+#include "viewer/output.h"
 #include "viewer/report.h"
 #include "viewer/requests.h"
 #include "viewer/textfmt.h"
@@ -30,7 +31,7 @@ toolDB* createToolDB(uint16_t dataSize) {
 // Counts every entry; the walk's timing goes to start and end.  Returns
 // false, having printed why, when the walk fails.
 bool countEntries(toolDB& db, int32_t* start, int32_t* end) {
-  std::printf("\nCounting Database Entries (walking thru entire db) ...\n\n");
+  printOut("\nCounting Database Entries (walking thru entire db) ...\n\n");
   db.countingMode = true;
   db.entryCount = 0;
   *start = osClockMs();
@@ -38,7 +39,7 @@ bool countEntries(toolDB& db, int32_t* start, int32_t* end) {
   *end = osClockMs();
   db.countingMode = false;
   if (result != 0) {
-    std::printf("Initial database scan failed: errno = %d, \"%s\"\n", db.dbErrno, std::strerror(db.dbErrno));
+    printOut("Initial database scan failed: errno = %d, \"%s\"\n", db.dbErrno, std::strerror(db.dbErrno));
     return false;
   }
   return true;
@@ -49,7 +50,7 @@ bool countEntries(toolDB& db, int32_t* start, int32_t* end) {
 // refused.
 void justCreatedPrompt(toolDB& db, const char* path, FILE* in) {
   db.closeBtDb();
-  std::printf("This database is in \"just-created\" state, do you want to keep it (Y/N)? ");
+  printOut("This database is in \"just-created\" state, do you want to keep it (Y/N)? ");
   std::fflush(stdout);
   char answer[1024];
   if (std::fgets(answer, sizeof answer, in) == nullptr) return;
@@ -61,12 +62,12 @@ void justCreatedPrompt(toolDB& db, const char* path, FILE* in) {
 int runSession(const char* arg, const char* path, uint16_t dataSize, bool interactive, FILE* in) {
   theDb = createToolDB(dataSize);
   if (theDb == nullptr) {
-    std::printf("\n\nNot enough memory to open Journal Database file '%s'\n\n", path);
+    printOut("\n\nNot enough memory to open Journal Database file '%s'\n\n", path);
     return -1;
   }
   toolDB& db = *theDb;
   if (db.openBtDb(path, false) != 0) {
-    std::printf("\n\nUnable to open Journal Database file '%s'\n\n", path);
+    printOut("\n\nUnable to open Journal Database file '%s'\n\n", path);
     return -1;
   }
   db.journalInfo = db.cr.journalInfoArea;
@@ -77,7 +78,7 @@ int runSession(const char* arg, const char* path, uint16_t dataSize, bool intera
   printDbInformation(db.cr.majorVersion, db.cr.minorVersion, db.journalInfo, db.entryCount, db.cr.keyLength,
                      db.cr.dataSize, arg, db.dbFileSize());
   char elapsed[kElapsedTextSize];
-  std::printf("\nTotal DB Walk Time   : %s\n\n", formatElapsed(elapsed, start, end));
+  printOut("\nTotal DB Walk Time   : %s\n\n", formatElapsed(elapsed, start, end));
 
   if (journalTypeOf(db.journalInfo) == kJournalUnformatted) {
     justCreatedPrompt(db, path, in);

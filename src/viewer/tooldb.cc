@@ -7,6 +7,7 @@
 
 #include "viewer/entrydisplay.h"
 #include "viewer/journalinfo.h"
+#include "viewer/output.h"
 
 bool progressLabelPending = true;
 
@@ -42,12 +43,12 @@ int32_t toolDB::walkCallback(const wchar16* key, const uint8_t* data) {
     printJournalEntry(entry, key);
   } else if (type == kJournalIncremental) {
     DisplayKey shown(key);
-    std::printf("\t%s\n", shown.text());
+    printOut("\t%s\n", shown.text());
   } else if (type != kJournalUnformatted) {
-    std::printf("Unknown database type: %d\n", type);
+    printOut("Unknown database type: %d\n", type);
   } else {
     if (progressLabelPending) {
-      std::printf("DB Entries Processed:        ");
+      printOut("DB Entries Processed:        ");
       progressLabelPending = false;
     }
     if (entryCount % 1000u == 0) showProgress(entryCount);

@@ -1,0 +1,30 @@
+// Standard output through memory (output.h).
+#include "viewer/output.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+int printOut(const char* format, ...) {
+  char local[4096];
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int n = std::vsnprintf(local, sizeof local, format, args);
+  va_end(args);
+  int written = -1;
+  if (n >= 0 && size_t(n) < sizeof local) {
+    written = int(std::fwrite(local, 1, size_t(n), stdout));
+  } else if (n >= 0) {
+    // A long text, such as an entry block with a key of thousands of units.
+    char* text = static_cast<char*>(std::malloc(size_t(n) + 1));
+    if (text != nullptr) {
+      std::vsnprintf(text, size_t(n) + 1, format, again);
+      written = int(std::fwrite(text, 1, size_t(n), stdout));
+      std::free(text);
+    }
+  }
+  va_end(again);
+  return written;
+}

@@ -1,0 +1,16 @@
+// Standard output of the viewer.
+//
+// Every text is formatted into memory first and then handed to the stream
+// in one write.  A buffered standard output thus stays buffered: the
+// Windows build's printf writes each call through to the system, which
+// under a listing of a million entries costs more than the listing.
+#pragma once
+
+// printf to standard output; returns the bytes written or -1.
+int printOut(const char* format, ...)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
