@@ -41,8 +41,10 @@ NodeP fetchChild(bTree& tree, int32_t s, int depth) {
 
 namespace {
 
-// Hands one entry to the walk callback with an aligned copy of its key.
+// Hands one entry to the walk callback with its key in place where it is
+// aligned, else with an aligned copy.
 int32_t visitEntry(bTree& tree, const uint8_t* e) {
+  if (const wchar16* inPlace = jbbkeys::keyInPlace(e)) return tree.walkCallback(inPlace, jbbkeys::entryData(e));
   jbbkeys::KeyCopy key;
   if (!key.load(e)) {
     tree.dbErrno = 12;

@@ -175,6 +175,12 @@ class bTree {
   // file.
   PendingWrites pending;
   bool mustReload;
+  // Node buffers handed back and kept for the next read (bt_cache.cc).
+  struct SpareBuffers {
+    static constexpr int kMax = 8;
+    NodeP block[kMax];
+    int count = 0;
+  } spare;
 
  private:
   NodeP Search(const wchar16* target, NodeP node, int* targetPos, int depth);

@@ -64,6 +64,12 @@ void kxTestSetFailure(int64_t after, int64_t count) {
   failCount = count;
 }
 
+bool kxTestFailureArmed() { return failCount > 0; }
+
+uint64_t kxBlockSize(const void* p) {
+  return loadU64(static_cast<const unsigned char*>(p) - kHeaderSize + kLengthOffset) - kBlockOverhead;
+}
+
 void* kxMalloc(uint64_t size, const char* source, int32_t line) {
   void* raw = injectedFailure() || size > SIZE_MAX - kBlockOverhead ? nullptr : std::malloc(size + kBlockOverhead);
   if (raw == nullptr) {
