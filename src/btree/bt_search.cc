@@ -144,9 +144,11 @@ int bTree::WalkTree(NodeP p, int depth) {
             std::strerror(dbErrno));
     return walkFetchFailure(dbErrno);
   }
+  // Entries are visited in order, so each is found from the one before.
+  const uint8_t* e = entryAt(p, 0);
   if (child == nullptr) {
-    for (int i = 0; i < count; ++i) {
-      int32_t rc = visitEntry(*this, entryAt(p, i));
+    for (int i = 0; i < count; ++i, e += jbbkeys::entryLength(e)) {
+      int32_t rc = visitEntry(*this, e);
       if (rc != 0) return rc;
     }
     return 0;
@@ -158,8 +160,8 @@ int bTree::WalkTree(NodeP p, int depth) {
   int rc = WalkTree(child, depth + 1);
   dbFree(child, kSourceName, __LINE__);
   if (rc != 0) return rc;
-  for (int i = 0; i < count; ++i) {
-    rc = visitEntry(*this, entryAt(p, i));
+  for (int i = 0; i < count; ++i, e += jbbkeys::entryLength(e)) {
+    rc = visitEntry(*this, e);
     if (rc != 0) return rc;
     if (i + 2 <= count) prefetchPage(branchOf(p, i + 2));
     child = jbbkeys::fetchChild(*this, branchOf(p, i + 1), depth + 1);
