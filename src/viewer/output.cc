@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int printOut(const char* format, ...) {
   char local[4096];
@@ -27,4 +28,23 @@ int printOut(const char* format, ...) {
   }
   va_end(again);
   return written;
+}
+
+void printPieces(std::initializer_list<std::string_view> pieces) {
+  size_t total = 0;
+  for (std::string_view piece : pieces) total += piece.size();
+  if (total == 0) return;
+  char local[4096];
+  char* text = total <= sizeof local ? local : static_cast<char*>(std::malloc(total));
+  if (text == nullptr) {
+    for (std::string_view piece : pieces) std::fwrite(piece.data(), 1, piece.size(), stdout);
+    return;
+  }
+  char* p = text;
+  for (std::string_view piece : pieces) {
+    std::memcpy(p, piece.data(), piece.size());
+    p += piece.size();
+  }
+  std::fwrite(text, 1, total, stdout);
+  if (text != local) std::free(text);
 }

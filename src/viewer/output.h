@@ -6,6 +6,9 @@
 // under a listing of a million entries costs more than the listing.
 #pragma once
 
+#include <initializer_list>
+#include <string_view>
+
 // printf to standard output; returns the bytes written or -1.
 int printOut(const char* format, ...)
 #if defined(__MINGW32__)
@@ -14,3 +17,7 @@ int printOut(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// The pieces one after another, written in one call: for texts made only of
+// strings, such as an entry block, without a format to interpret.
+void printPieces(std::initializer_list<std::string_view> pieces);
