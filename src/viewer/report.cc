@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/psstr.h"
+#include "platform/stdpage.h"
 #include "viewer/journalinfo.h"
 #include "viewer/output.h"
 #include "viewer/textfmt.h"
@@ -69,7 +70,7 @@ void printDbInformation(uint8_t majorVersion, uint8_t minorVersion, const uint8_
   keyLengthText(keyLength, keyText);
   formatSize(fileSize, diskSize);
   char fsName[MAX_CONV + 1];
-  wideToDisplay(fsName, sizeof fsName, info.fsName);
+  wideToShown(fsName, sizeof fsName, info.fsName);
 
   printOut(
       "\n\nJournal Database Information:\n\n     Btree Database Version  %d.%d\n     Database File           "
