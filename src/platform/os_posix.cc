@@ -158,5 +158,3 @@ bool osHasLiveReader(FILE* stream) {
   if (fstat(fileno(stream), &st) != 0) return true;
   return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || isatty(fileno(stream)) != 0;
 }
-
-unsigned osStandardStreamPage(bool) { return 0; }

@@ -19,7 +19,6 @@
 
 #include "platform/os.h"
 #include "platform/os_internal.h"
-#include "platform/stdpage.h"
 
 static_assert(sizeof(wchar_t) == sizeof(wchar16), "wchar_t is one UTF-16 unit on Windows");
 
@@ -130,22 +129,4 @@ bool osHasLiveReader(FILE* stream) {
   if (h == INVALID_HANDLE_VALUE) return true;
   DWORD type = GetFileType(h);
   return type == FILE_TYPE_PIPE || type == FILE_TYPE_UNKNOWN || osIsTerminal(stream);
-}
-
-namespace {
-unsigned streamPage(bool input) {
-  FILE* stream = input ? stdin : stdout;
-  bool console = osIsTerminal(stream);
-  unsigned consolePage = !console ? 0 : input ? GetConsoleCP() : GetConsoleOutputCP();
-  unsigned ansiPage = GetACP();
-  unsigned page = selectStreamCodePage(console, consolePage, ansiPage);
-  return page == ansiPage ? 0 : page;
-}
-}  // namespace
-
-// The console and its pages stay as they are for the run.
-unsigned osStandardStreamPage(bool input) {
-  static const unsigned inPage = streamPage(true);
-  static const unsigned outPage = streamPage(false);
-  return input ? inPage : outPage;
 }

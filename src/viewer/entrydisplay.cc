@@ -3,11 +3,10 @@
 
 #include <cstdio>
 
-#include "platform/stdpage.h"
 #include "viewer/output.h"
 #include "viewer/textfmt.h"
 
-DisplayKey::DisplayKey(const wchar16* key) { wideToShown(text_, sizeof text_, key); }
+DisplayKey::DisplayKey(const wchar16* key) { wideToDisplay(text_, sizeof text_, key); }
 
 const char* actionText(int32_t action, char* buf) {
   switch (action) {

@@ -4,9 +4,8 @@
 #include "platform/psstr.h"
 #include "viewer/journalinfo.h"
 
-// A key converted for printing on standard output, in the console's page
-// when it is a console: every character that cannot be shown becomes '?'
-// (or its look-alike), so a key always prints whole.
+// A key converted for printing: every character the locale cannot show
+// becomes '?', so a key always prints whole.
 class DisplayKey {
  public:
   explicit DisplayKey(const wchar16* key);

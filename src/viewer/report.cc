@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "platform/psstr.h"
-#include "platform/stdpage.h"
 #include "viewer/journalinfo.h"
 #include "viewer/output.h"
 #include "viewer/textfmt.h"
@@ -70,7 +69,7 @@ void printDbInformation(uint8_t majorVersion, uint8_t minorVersion, const uint8_
   keyLengthText(keyLength, keyText);
   formatSize(fileSize, diskSize);
   char fsName[MAX_CONV + 1];
-  wideToShown(fsName, sizeof fsName, info.fsName);
+  wideToDisplay(fsName, sizeof fsName, info.fsName);
 
   printOut(
       "\n\nJournal Database Information:\n\n     Btree Database Version  %d.%d\n     Database File           "
