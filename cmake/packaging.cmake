@@ -21,7 +21,8 @@ install(TARGETS jbbview jbbtool RUNTIME DESTINATION ${JBB_INSTALL_BINDIR} COMPON
 # holds in the installed copy too.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${JBB_INSTALL_DOCDIR} COMPONENT utility)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md DESTINATION ${JBB_INSTALL_DOCDIR}/docs COMPONENT utility)
-install(TARGETS jbbbuild RUNTIME DESTINATION ${JBB_INSTALL_BINDIR} COMPONENT devtools)
+# Installed only on request: cmake --install DIR --component devtools.
+install(TARGETS jbbbuild RUNTIME DESTINATION ${JBB_INSTALL_BINDIR} COMPONENT devtools EXCLUDE_FROM_ALL)
 
 set(CPACK_PACKAGE_NAME jbbview)
 set(CPACK_PACKAGE_VENDOR "jbbview developers")
