@@ -6,6 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export WINEDEBUG=-all
+# The wine prefix is made once, before tests run two at a time: two
+# programs that both find no prefix race to create it, and the loser can
+# hang until CTest's timeout.
+wineboot -i >/dev/null 2>&1 || true
 # One wine server for the whole run: a server that shuts down while the
 # next test starts makes that test fail to connect.
 wineserver -p 2>/dev/null || true
