@@ -1,4 +1,4 @@
-// The code page of the standard streams' text: which page is chosen, and
+// The code page of typed keys: which page is chosen, and
 // what a key typed at a Western European console becomes in it.
 #include "platform/stdpage.h"
 
@@ -12,7 +12,7 @@
 
 namespace {
 
-TEST(StreamCodePage, ConsoleReadsAndShowsInItsOwnPage) {
+TEST(StreamCodePage, ConsoleInputIsInTheConsolesPage) {
   EXPECT_EQ(selectStreamCodePage(true, 850, 1252), 850u);    // Western Europe by default
   EXPECT_EQ(selectStreamCodePage(true, 437, 1252), 437u);
   EXPECT_EQ(selectStreamCodePage(true, 65001, 1252), 65001u);  // a console set to UTF-8
