@@ -17,3 +17,7 @@ for preset in linux asan windows; do
   echo "=== $preset ==="
   cmake --workflow --preset "$preset"
 done
+# The packages, made from the builds above and run from where they unpack.
+echo "=== packages ==="
+bash scripts/package.sh
+bash tests/package/check_packages.sh

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/os.h"
+
 int printOut(const char* format, ...) {
   char local[4096];
   va_list args;
@@ -16,13 +18,13 @@ int printOut(const char* format, ...) {
   va_end(args);
   int written = -1;
   if (n >= 0 && size_t(n) < sizeof local) {
-    written = int(std::fwrite(local, 1, size_t(n), stdout));
+    written = osWriteStdout(local, size_t(n));
   } else if (n >= 0) {
     // A long text, such as an entry block with a key of thousands of units.
     char* text = static_cast<char*>(std::malloc(size_t(n) + 1));
     if (text != nullptr) {
       std::vsnprintf(text, size_t(n) + 1, format, again);
-      written = int(std::fwrite(text, 1, size_t(n), stdout));
+      written = osWriteStdout(text, size_t(n));
       std::free(text);
     }
   }
