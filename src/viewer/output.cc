@@ -39,7 +39,7 @@ void printPieces(std::initializer_list<std::string_view> pieces) {
   char local[4096];
   char* text = total <= sizeof local ? local : static_cast<char*>(std::malloc(total));
   if (text == nullptr) {
-    for (std::string_view piece : pieces) std::fwrite(piece.data(), 1, piece.size(), stdout);
+    for (std::string_view piece : pieces) osWriteStdout(piece.data(), piece.size());
     return;
   }
   char* p = text;
@@ -47,6 +47,6 @@ void printPieces(std::initializer_list<std::string_view> pieces) {
     std::memcpy(p, piece.data(), piece.size());
     p += piece.size();
   }
-  std::fwrite(text, 1, total, stdout);
+  osWriteStdout(text, total);
   if (text != local) std::free(text);
 }

@@ -1,9 +1,10 @@
 // Standard output of the viewer.
 //
 // Every text is formatted into memory first and then handed to the stream
-// in one write (osWriteStdout, which shows it right on a Windows console).  A buffered standard output thus stays buffered: the
-// Windows build's printf writes each call through to the system, which
-// under a listing of a million entries costs more than the listing.
+// in one write (osWriteStdout, which also shows it right on a Windows
+// console).  A buffered standard output thus stays buffered: the Windows
+// build's printf writes each call through to the system, which under a
+// listing of a million entries costs more than the listing.
 #pragma once
 
 #include <initializer_list>
