@@ -160,6 +160,10 @@ int secondLogWrite(const char* message) {
   return 0;
 }
 
+// Binary mode: the header's position is a byte offset and the maximum size
+// counts bytes.  Text mode would write each newline as two bytes on Windows,
+// so positions would drift from the file and a wrapped file would overrun
+// its maximum.
 bool logOpenFile(LogState& log, const char* path) {
   FILE* f = std::fopen(path, "rb+");
   if (f == nullptr) f = std::fopen(path, "wb+");
