@@ -1,6 +1,6 @@
 // List on a database whose keys run far past one conversion
 // buffer: every key prints whole.  The request loop runs in-process on a
-// builder database, in the C locale (non-ASCII units show as '?').
+// builder database, in the C locale (a CJK character shows as '?').
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,12 +15,12 @@ namespace {
 
 using jbbbuilder::Key;
 
-// A key of `units` units: a path of digits and letters with one 'é'.
+// A key of `units` units: a path of digits and letters with one CJK character.
 Key longKey(size_t units, char16_t lead) {
   Key key = u"/";
   key += lead;
   while (key.size() < units) key += char16_t(u'a' + key.size() % 26);
-  key[units / 2] = u'\u00e9';
+  key[units / 2] = u'\u4e2d';
   return key;
 }
 
