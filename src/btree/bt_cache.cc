@@ -38,6 +38,19 @@ using jbbstorage::entryAt;
 
 namespace {
 constexpr char kSourceName[] = "jbbtreev";
+
+// The two lines dbFree traces for every buffer it is given, also for one
+// that was never given a subscript (entry 0, which is never a node's and
+// shows as INVALID) or whose subscript lies outside the array (no entry).
+void traceReleasedEntry(const bTree& t, int32_t s) {
+  if (!trClass.BTREEDB) return;
+  const indexNode* e = s == 0 && t.indexArray != nullptr ? &t.indexArray[0] : entryAt(t, s);
+  const char* state = e == nullptr || s == 0 ? "INVALID" : jbbstorage::stateName(e->state);
+  trPrint(TR_SITE, trClass.BTREEDB, "currentIXCount: %d, found at: %p\n", int(t.cr.currentIXCount),
+          static_cast<const void*>(e));
+  trPrint(TR_SITE, trClass.BTREEDB, "indexNode at %p state before free: %s\n", static_cast<const void*>(e),
+          state);
+}
 }  // namespace
 
 using jbbstorage::dropBuffer;
@@ -161,14 +174,11 @@ void bTree::dbFree(NodeP p, const char* source, int32_t line) {
     return;
   }
   int32_t s = diskLocOf(p);
+  traceReleasedEntry(*this, s);
   indexNode* e = entryAt(*this, s);
   // A buffer never given a subscript, or one whose subscript is not the
   // entry's own buffer, is not the cache's to change.
   if (e == nullptr || e->node != p) return;
-  trPrint(TR_SITE, trClass.BTREEDB, "currentIXCount: %d, found at: %p\n", int(cr.currentIXCount),
-          static_cast<void*>(e));
-  trPrint(TR_SITE, trClass.BTREEDB, "indexNode at %p state before free: %s\n", static_cast<void*>(e),
-          jbbstorage::stateName(e->state));
   if (e->state == kStateOccupied) {
     if (freeOnRelease) {
       removeFromList(&actList, s);

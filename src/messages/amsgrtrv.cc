@@ -25,6 +25,8 @@ void reportFailure(const char* format, uint16_t msgNum) {
   globalRcRaise(9999);
 }
 
+constexpr char kDamagedText[] = "KVE0108E Error trying to read text for message %u from repository '%s'.\n";
+
 bool readU16(FILE* f, uint16_t* value) {
   unsigned char b[2];
   if (std::fread(b, 1, 2, f) != 2) return false;
@@ -96,7 +98,7 @@ bool readPieces(FILE* f, uint16_t msgNum, Assembly* a) {
     // A chain longer than the assembly buffer is a damaged record.
     if (a->length + textLen >= size_t(kNlsWorkSize) ||
         std::fread(st->assembly + a->length, 1, textLen, f) != textLen) {
-      reportFailure("KVE0108E Error trying to read text for message %u from repository '%s'.\n", msgNum);
+      reportFailure(kDamagedText, msgNum);
       return false;
     }
     a->length += textLen;
@@ -112,6 +114,10 @@ int nlsLock() {
 
 void nlsUnlock() {
   if (nlsState != nullptr && nlsState->lock != nullptr) psMutexRelease(*nlsState->lock);
+}
+
+void nlsReportDamagedText(uint16_t msgNum) {
+  if (nlsState != nullptr) reportFailure(kDamagedText, msgNum);
 }
 
 void nlsShow(int severity, const char* text) {

@@ -75,5 +75,8 @@ nlsMsg* nlsLookup(uint16_t msgNum);
 // Releases both caches (for programs that tear the state down).
 void nlsReleaseCaches();
 
+// Reports message msgNum's text as damaged (KVE0108E): for a text whose
+// inserts cannot be filled safely.
+void nlsReportDamagedText(uint16_t msgNum);
 // Shows one of the reader's own texts at the given severity index.
 void nlsShow(int severity, const char* text);

@@ -36,12 +36,29 @@ void stamp(char* date, char* time) {
   formatDateTime(now, date, time);
 }
 
-// A header that cannot be read is written afresh, with the next record
-// right after it: a position inside the header would overwrite it.
+// The end of the file, or 0 when it cannot be told.
+uint64_t fileEnd(FILE* f) {
+  if (std::fseek(f, 0, SEEK_END) != 0) return 0;
+  long end = std::ftell(f);
+  return end < 0 ? 0 : uint64_t(end);
+}
+
+// Whether a header's position can be where the next record goes: past the
+// header line, not past the end of the file (which would leave a gap of
+// zeros), and with room for the wrap text before the maximum size (so a wrap
+// from there still ends the file at exactly that size).
+bool plausiblePosition(LogState& log, uint64_t pos) {
+  if (pos <= uint64_t(kLogHeaderLen)) return false;
+  if (pos + std::strlen(text(logWrapText)) > log.maxSize) return false;
+  return pos <= fileEnd(log.stream);
+}
+
+// A header that cannot be read, or whose position is impossible, is written
+// afresh, with the next record right after it.
 void readHeader(LogState& log) {
   unsigned long pos = 0;
   std::rewind(log.stream);
-  if (std::fscanf(log.stream, "LOGHEADERREC %lu", &pos) == 1 && pos > uint64_t(kLogHeaderLen)) {
+  if (std::fscanf(log.stream, "LOGHEADERREC %lu", &pos) == 1 && plausiblePosition(log, pos)) {
     log.nextWrite = pos;
     return;
   }
@@ -143,6 +160,10 @@ int secondLogWrite(const char* message) {
   return 0;
 }
 
+// Binary mode: the header's position is a byte offset and the maximum size
+// counts bytes.  Text mode would write each newline as two bytes on Windows,
+// so positions would drift from the file and a wrapped file would overrun
+// its maximum.
 bool logOpenFile(LogState& log, const char* path) {
   FILE* f = std::fopen(path, "rb+");
   if (f == nullptr) f = std::fopen(path, "wb+");

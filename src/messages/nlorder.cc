@@ -14,6 +14,9 @@ namespace {
 constexpr int kMaxInserts = 32;
 constexpr size_t kWorkSize = 25856;
 constexpr size_t kConvMax = 32;
+// No field may be wider or more precise than the text it goes into; a
+// repository asking for more is damaged, not merely slow.
+constexpr long kFieldMax = long(kWorkSize);
 
 enum ValueKind { kPointer = 0, kInt32a = 1, kInt32b = 2, kDouble = 3 };
 
@@ -56,12 +59,25 @@ bool parseConversion(const char* text, bool wide, int kind, Conversion* c) {
   size_t n = 0;
   c->format[n++] = '%';
   auto put = [&](char ch) { if (n < kConvMax) c->format[n++] = ch; };
+  bool bounded = true;
+  // A width or precision: "*" (a leading integer) or digits within kFieldMax.
+  auto field = [&] {
+    if (*p == '*') {
+      put(*p++);
+      ++c->stars;
+      return;
+    }
+    long value = 0;
+    for (; *p >= '0' && *p <= '9'; put(*p++))
+      if ((value = value * 10 + (*p - '0')) > kFieldMax) bounded = false;
+  };
   while (*p != '\0' && flags.find(*p) != std::string_view::npos) put(*p++);
-  if (*p == '*') { put(*p++); ++c->stars; } else while (*p >= '0' && *p <= '9') put(*p++);
+  field();
   if (*p == '.') {
     put(*p++);
-    if (*p == '*') { put(*p++); ++c->stars; } else while (*p >= '0' && *p <= '9') put(*p++);
+    field();
   }
+  if (!bounded) return false;
   while (*p == 'h' || *p == 'l' || *p == 'L' || *p == 'w') ++p;  // the argument's real width decides
   c->type = *p;
   if (c->type == '\0' || p[1] != '\0' || n >= kConvMax) return false;
@@ -113,12 +129,14 @@ void emit(char* insert, size_t room, const Conversion& c, const int* lead, T val
 void formatInsert(const Descriptor& d, bool wide, va_list& args, char* insert, size_t room) {
   insert[0] = '\0';
   int lead[2] = {0, 0};
+  bool leadBounded = true;
   for (int i = 0; i < d.leading; ++i) {
     int v = va_arg(args, int);
     if (i < 2) lead[i] = v;
+    if (v > kFieldMax || v < -kFieldMax) leadBounded = false;
   }
   Conversion c;
-  bool ok = parseConversion(d.conversion, wide, d.kind, &c) && c.stars <= d.leading;
+  bool ok = parseConversion(d.conversion, wide, d.kind, &c) && c.stars <= d.leading && leadBounded;
   if (d.kind == kPointer) {
     const void* value = va_arg(args, const void*);
     if (!ok) return;
@@ -147,7 +165,80 @@ void formatInsert(const Descriptor& d, bool wide, va_list& args, char* insert, s
   // Other kinds carry no value this system knows how to read: left empty.
 }
 
-bool fillOrdered(nlsCharBuffer& out, const char* text, size_t length, va_list* args) {
+// The caller's value kinds, one letter each ("p", "i", "d"; see kvenls.h),
+// read off as the values are.
+struct KindList {
+  const char* next;
+  // True when the caller passed a value of this descriptor kind next.
+  bool take(int kind) {
+    char want = kind == kPointer ? 'p' : kind == kDouble ? 'd' : 'i';
+    if (next == nullptr || *next != want) return false;
+    ++next;
+    return true;
+  }
+  // The descriptor's leading integers and its value, as formatInsert reads
+  // them (kinds above 3 carry no value).
+  bool takeDescriptor(const Descriptor& d) {
+    for (int i = 0; i < d.leading; ++i)
+      if (!take(kInt32a)) return false;
+    return d.kind > kDouble || take(d.kind);
+  }
+};
+
+int kindOfLetter(char letter) { return letter == 'p' ? kPointer : letter == 'd' ? kDouble : kInt32a; }
+
+// The extent of the conversion at p (a '%' not followed by '%'): flags,
+// width, precision, length modifiers and the conversion character.  0 when
+// the text ends first.  `wide` tells whether an 'l' or 'w' modifier was seen.
+size_t conversionLength(const char* p, bool* wide, int* stars) {
+  size_t i = 1;
+  *wide = false;
+  *stars = 0;
+  while (p[i] != '\0' && std::strchr("-+ #0123456789.*", p[i]) != nullptr)
+    if (p[i++] == '*') ++*stars;
+  for (; p[i] != '\0' && std::strchr("hlLwjzqtI", p[i]) != nullptr; ++i)
+    if (p[i] == 'l' || p[i] == 'w') *wide = true;
+  return p[i] == '\0' ? 0 : i + 1;
+}
+
+// Formats a printf-form text conversion by conversion, each checked against
+// the caller's values as an ordered insert is: no "%n", no more conversions
+// than values, each of the kind passed, widths and precisions within the
+// work area.  False for a text that breaks any of these (a damaged text).
+bool formatPrintf(const char* format, const char* kinds, va_list& args, char* work, size_t size) {
+  KindList passed{kinds};
+  size_t used = 0;
+  auto room = [&] { return size - used; };
+  for (const char* p = format; *p != '\0';) {
+    if (*p != '%' || p[1] == '%') {
+      if (used + 1 < size) work[used++] = *p;
+      p += *p == '%' ? 2 : 1;
+      continue;
+    }
+    bool wide = false;
+    int stars = 0;
+    size_t len = conversionLength(p, &wide, &stars);
+    if (len == 0 || len > kConvMax) return false;
+    char spec[kConvMax + 1];
+    std::memcpy(spec, p, len);
+    spec[len] = '\0';
+    p += len;
+    // The value after the "*" integers decides the kind the conversion must fit.
+    const char* value = passed.next == nullptr ? "" : passed.next;
+    for (int i = 0; i < stars && *value != '\0'; ++i) ++value;
+    Descriptor d{stars, kindOfLetter(*value), spec};
+    Conversion c;
+    wide = wide && std::strchr("sc", spec[len - 1]) != nullptr;
+    if (*value == '\0' || !parseConversion(spec, wide, d.kind, &c) || !passed.takeDescriptor(d)) return false;
+    work[used] = '\0';
+    formatInsert(d, wide, args, work + used, room());
+    used += std::strlen(work + used);
+  }
+  work[used] = '\0';
+  return true;
+}
+
+bool fillOrdered(nlsCharBuffer& out, const char* text, size_t length, const char* kinds, va_list* args) {
   Cursor cur{text + 1, text + length};
   unsigned char b[4], count = 0;
   for (unsigned char& x : b)
@@ -168,6 +259,10 @@ bool fillOrdered(nlsCharBuffer& out, const char* text, size_t length, va_list* a
   const char* pieces[kMaxInserts + 1];
   for (int i = 0; i <= count; ++i)
     if ((pieces[i] = cur.string()) == nullptr) return false;
+  // Every value the descriptors ask for must be one the caller passed.
+  KindList passed{kinds};
+  for (int j = 0; args != nullptr && j < count; ++j)
+    if (!passed.takeDescriptor(desc[order[j]])) return false;
   // Inserts are formatted one after another into the state's insert buffer
   // when there is one, else into a local work area.  Without arguments every
   // insert stays empty.
@@ -191,7 +286,7 @@ bool fillOrdered(nlsCharBuffer& out, const char* text, size_t length, va_list* a
 }
 }  // namespace
 
-bool nlOrderInsert(nlsCharBuffer& out, const char* text, size_t length, va_list* args) {
+bool nlOrderInsert(nlsCharBuffer& out, const char* text, size_t length, const char* kinds, va_list* args) {
   if (length == 0) return true;
   if (text[0] == 1) {
     if (args == nullptr) {
@@ -201,11 +296,12 @@ bool nlOrderInsert(nlsCharBuffer& out, const char* text, size_t length, va_list*
     char work[kWorkSize];
     va_list copy;
     va_copy(copy, *args);
-    std::vsnprintf(work, sizeof work, text + 1, copy);
+    bool fits = formatPrintf(text + 1, kinds, copy, work, sizeof work);
     va_end(copy);
+    if (!fits) return false;
     out.append(work, 0);
     return out.data() != nullptr;
   }
-  if (text[0] == 0) return fillOrdered(out, text, length, args);
+  if (text[0] == 0) return fillOrdered(out, text, length, kinds, args);
   return true;
 }

@@ -16,7 +16,12 @@
 //
 // Conversions come from the repository file and are checked before use: one
 // conversion of the descriptor's kind, with no more "*" than the leading
-// integers; an insert whose conversion does not pass stays empty.  A wide
+// integers, widths and precisions no larger than the 25,856-byte work area;
+// an insert whose conversion does not pass stays empty.  The values the
+// descriptors ask for must be the ones the caller passed (kinds), or the
+// text is damaged.  A printf-form text gets the same checks conversion by
+// conversion against the caller's values, and any conversion that fails
+// (a "%n" among them) makes the text damaged.  A wide
 // insert is a wchar16 string (or character); characters the C runtime cannot
 // show become '_' in the formatted copy (the caller's string is not changed).
 #pragma once
@@ -28,5 +33,7 @@
 
 // Appends the filled text to out; args null means no insert values (a
 // printf text is then taken as it stands and ordered inserts stay empty).
-// Returns false when the text is damaged or no storage can be had.
-bool nlOrderInsert(nlsCharBuffer& out, const char* text, size_t length, va_list* args);
+// kinds names the values in args, one letter each: 'p' pointer, 'i' 32-bit
+// integer, 'd' double (see nlsInsertKind in kvenls.h).  Returns false when
+// the text is damaged (out is then unchanged) or no storage can be had.
+bool nlOrderInsert(nlsCharBuffer& out, const char* text, size_t length, const char* kinds, va_list* args);

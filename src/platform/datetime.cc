@@ -94,7 +94,9 @@ void currentDateTimeUs(DateTime7& out, uint32_t& micros) {
 }
 
 // The replacement texts are digits and "A.M."/"P.M.", so no pass creates a
-// directive for a later one.  The work is done in out itself: the text
+// directive for a later one.  "%m" shows the month index plus one, as the C
+// library does for months in range: a record with month 13 (index 12) shows
+// "13", its own number, and only an index of 13 shows "14".  The work is done in out itself: the text
 // after a directive may be of any length.
 int formatByPattern(char* out, const char* pattern, const struct tm* t) {
   std::strcpy(out, pattern);

@@ -18,8 +18,22 @@
 #include "platform/os.h"
 #include "platform/os_internal.h"
 
+namespace {
+// "C" and "POSIX" know only 7-bit characters: every byte of a UTF-8 name
+// above 127 fails to convert.
+bool sevenBitCharacterType() {
+  const char* name = std::setlocale(LC_CTYPE, nullptr);
+  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+}
+}  // namespace
+
+// A process started without a locale in its environment (a service, cron,
+// "env -i") gets "C" from the environment.  Its names are still UTF-8, so the
+// character type then becomes C.UTF-8 where the system has it; the other
+// categories keep what the environment chose.
 void osSetUserLocale() {
   if (std::setlocale(LC_ALL, "") == nullptr) std::setlocale(LC_ALL, "C.UTF-8");
+  if (sevenBitCharacterType()) std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
 size_t osMbsToWide16(wchar16* dst, const char* src, size_t maxUnits) {

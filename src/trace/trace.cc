@@ -94,8 +94,11 @@ int trPrintf(const char* source, int32_t line, const char* format, ...) {
   return n;
 }
 
+// Raw text goes wherever the writer has a stream: unlike the statements it
+// does not ask trIsActive, so a console trace that is open but not enabled
+// still shows it when the console is allowed (trWriteRaw decides).
 void trPrintRaw(const char* format, ...) {
-  if (!trIsActive()) return;
+  if (traceState == nullptr || traceState->stream == nullptr) return;
   int savedErrno = errno;
   char buf[kWideLineUnits];
   va_list args;

@@ -91,6 +91,11 @@ FILE* createWrapFile(TraceState* ts) {
 
 // Opens the trace file (wrap or append mode) as the stream; 426 when it
 // cannot be opened.  stateLock is held on entry and released on failure.
+// Every trace file is opened in binary mode, here and above: the header's
+// offsets are byte offsets that the writer seeks to, and the size limit
+// counts bytes.  In text mode the Windows runtime would write each newline
+// as two bytes, so the offsets would no longer match the file and a file
+// could grow past its limit.
 int openTraceFile(TraceState* ts) {
   FILE* f = nullptr;
   if (ts->wrapMode) {

@@ -26,6 +26,23 @@ int buildWorkingText(char* buf, const char* source, int32_t line, const char* fo
   return prefix + message;
 }
 
+// How deep this thread is inside the report statements.  Writing a report
+// takes locks (the message system's for the error log, the trace writer's),
+// and a failing lock reports through trErrorNoAlloc: without a limit that
+// report would go the same way and recurse until the stack ran out.  So a
+// report raised while one is being written skips the error log, and one
+// raised below that is dropped; the outer report goes on as usual.
+thread_local int reportDepth = 0;
+constexpr int kTraceOnlyDepth = 1;
+constexpr int kDroppedDepth = 2;
+
+struct ReportScope {
+  ReportScope() { ++reportDepth; }
+  ~ReportScope() { --reportDepth; }
+  ReportScope(const ReportScope&) = delete;
+  ReportScope& operator=(const ReportScope&) = delete;
+};
+
 // A byte of 1 selects the line; the bit of value 2 alone does not.
 bool classSelects(unsigned char classFlag) { return trClass.ERROR != 0 || (classFlag & ~2u) != 0; }
 
@@ -36,7 +53,7 @@ void logErrorCopy(const char* work) {
   auto* logText = static_cast<char*>(KX_MALLOC(kTraceLineSize));
   if (logText == nullptr) return;
   std::memset(logText, 0, kTraceLineSize);
-  if (char* leadIn = nlsMessageTextV(kErrorLeadIn, nullptr, nullptr)) {
+  if (char* leadIn = nlsMessageTextV(kErrorLeadIn, nullptr, nullptr, nullptr)) {
     std::snprintf(logText, kTraceLineSize, "%s", leadIn);
     KX_FREE(leadIn);
   }
@@ -48,13 +65,16 @@ void logErrorCopy(const char* work) {
 }  // namespace
 
 int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) {
+  if (reportDepth >= kDroppedDepth) return 0;
   int savedErrno = errno;
+  bool logCopy = reportDepth < kTraceOnlyDepth;
+  ReportScope scope;
   char work[kTraceLineSize];
   va_list args;
   va_start(args, format);
   int count = buildWorkingText(work, source, line, format, args);
   va_end(args);
-  errorLogWrite(work);
+  if (logCopy) errorLogWrite(work);
   int result = 0;
   if (trIsActive()) {
     result = count;
@@ -65,9 +85,11 @@ int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, co
 }
 
 int trError(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) {
+  if (reportDepth >= kDroppedDepth) return 0;
   int savedErrno = errno;
-  bool logCopy = !trTestFlag.DISABLEDIAGLOGMSGS.set;
+  bool logCopy = !trTestFlag.DISABLEDIAGLOGMSGS.set && reportDepth < kTraceOnlyDepth;
   if (!logCopy && !trIsActive()) return 0;
+  ReportScope scope;
   auto* work = static_cast<char*>(KX_MALLOC(kTraceLineSize));
   if (work == nullptr) {
     errno = savedErrno;

@@ -1,12 +1,23 @@
 // The entry block of a change journal.
 #include "viewer/entrydisplay.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 
 #include "viewer/output.h"
 #include "viewer/textfmt.h"
 
-DisplayKey::DisplayKey(const wchar16* key) { wideToDisplay(text_, sizeof text_, key); }
+DisplayKey::DisplayKey(const wchar16* key) {
+  // One unit becomes at most MB_CUR_MAX bytes, or the one byte of '?'; a
+  // surrogate pair becomes one character of at most twice that.
+  size_t need = wideLen(key) * std::max<size_t>(MB_CUR_MAX, 1) + 1;
+  if (need > sizeof text_) long_.reset(new (std::nothrow) char[need]);
+  // Without memory for a long key it is shown as far as the buffer goes.
+  if (long_ == nullptr) need = sizeof text_;
+  wideToDisplay(long_ != nullptr ? long_.get() : text_, need, key);
+}
 
 const char* actionText(int32_t action, char* buf) {
   switch (action) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "messages_fixture.h"
+#include "platform/psthread.h"
 #include "trace/kxmem.h"
 #include "trace/trace.h"
 #include "trace/traceconfig.h"
@@ -91,6 +92,53 @@ TEST_F(ErrorReportTest, NoMemoryForTheWorkingBufferGives102) {
   kxTestSetFailure(0, 0);
   EXPECT_EQ(errno, 9);
   EXPECT_EQ(logText(), "");
+}
+
+// The fixture's lock handle was never created, so with the bypass off every
+// take of the message lock fails, and that failure is itself a report.
+class FailingLockReportTest : public ErrorReportTest {
+ protected:
+  void SetUp() override {
+    ErrorReportTest::SetUp();
+    mutexBypass = 0;
+  }
+  void TearDown() override {
+    mutexBypass = 1;
+    ErrorReportTest::TearDown();
+  }
+};
+
+TEST_F(FailingLockReportTest, AReportWhoseLogWriteFailsEndsAndReachesTheTrace) {
+  std::string trace = openTrace();
+  trClass.GENERAL = 1;  // the class of the lock's own report
+  errno = 4;
+  EXPECT_GT(trErrorNoAlloc(kSourceName, 10, 1, "heap %d\n", 5), 0);
+  EXPECT_EQ(errno, 4);
+  std::string traced = jbbtest::readFile(trace);
+  EXPECT_NE(traced.find("Mutex lock failed: "), std::string::npos);
+  EXPECT_NE(traced.find("heap 5\n"), std::string::npos);
+  // The log could not be locked, so nothing went into it.
+  EXPECT_EQ(logText(), "");
+}
+
+TEST_F(FailingLockReportTest, TheLeadInLookupAndTheLogWriteBothEnd) {
+  std::string trace = openTrace();
+  EXPECT_GT(trError(kSourceName, 11, 1, "fopen failed\n"), 0);
+  EXPECT_NE(jbbtest::readFile(trace).find("fopen failed\n"), std::string::npos);
+  EXPECT_EQ(logText(), "");
+}
+
+TEST_F(FailingLockReportTest, WithTracingOffTheReportEndsSilently) {
+  EXPECT_EQ(trErrorNoAlloc(kSourceName, 12, 1, "unseen\n"), 0);
+  EXPECT_EQ(trError(kSourceName, 13, 1, "unseen\n"), 0);
+  EXPECT_EQ(logText(), "");
+}
+
+TEST_F(FailingLockReportTest, ALaterReportOnceTheLockWorksIsLoggedInFull) {
+  EXPECT_EQ(trErrorNoAlloc(kSourceName, 14, 1, "first\n"), 0);
+  mutexBypass = 1;
+  EXPECT_EQ(trErrorNoAlloc(kSourceName, 15, 1, "second\n"), 0);
+  EXPECT_EQ(logText().substr(kStampLen), "second\n");
 }
 
 }  // namespace

@@ -91,6 +91,37 @@ TEST_F(LogsTest, AFullLogIsPaddedToExactlyItsMaximumSize) {
   EXPECT_EQ(log.substr(0, 26), "LOGHEADERREC 126         \n");
 }
 
+// A damaged header whose position lies past the maximum size, or past the
+// end of the file, is rewritten as an unreadable one is: the log stays
+// within its size and has no gap.
+TEST_F(LogsTest, AHeaderPointingOutsideTheFileIsRepaired) {
+  logEndMarker = "END";
+  logWrapText = "WRAP";
+  for (const char* header : {"LOGHEADERREC 5000        \n", "LOGHEADERREC 997         \n",
+                             "LOGHEADERREC 600         \n"}) {
+    errorLog.wrapping = 1;
+    errorLog.maxSize = 1000;
+    std::string path = file("damaged.log");
+    {
+      FILE* f = std::fopen(path.c_str(), "wb");
+      std::string image = header + std::string(200, 'o') + "END\n";
+      std::fwrite(image.data(), 1, image.size(), f);
+      std::fclose(f);
+    }
+    ASSERT_TRUE(logOpenFile(errorLog, path.c_str()));
+    errorLogOn = 1;
+    EXPECT_GT(errorLogWrite("rec\n"), 0);
+    std::fflush(errorLog.stream);
+    std::string log = readFile(path);
+    EXPECT_LE(log.size(), 1000u) << header;
+    EXPECT_EQ(log.find('\0'), std::string::npos) << header;
+    EXPECT_EQ(log.substr(26 + kStampLen, 8), "rec\nEND\n") << header;
+    EXPECT_EQ(log.substr(0, 26), "LOGHEADERREC " + std::to_string(26 + kStampLen + 4) + "          \n");
+    std::fclose(errorLog.stream);
+    errorLog = LogState{};
+  }
+}
+
 TEST_F(LogsTest, AHeaderlessLogGetsAHeaderBeforeItsFirstRecord) {
   errorLog.wrapping = 1;
   errorLog.maxSize = 4000;

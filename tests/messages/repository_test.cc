@@ -185,6 +185,88 @@ TEST_F(MessagesTest, WideInsertsOfStringAndCharacter) {
   EXPECT_EQ(name[0], u'a');
 }
 
+// A printf-form text is checked against the caller's values before any is
+// read; one that does not fit is a damaged record.
+class PrintfTextTest : public MessagesTest {
+ protected:
+  void SetUp() override {
+    MessagesTest::SetUp();
+    RepositoryImage image;
+    image.add(60, {{2, "\x01" "abc%n"}});
+    image.add(61, {{2, "\x01" "%s%s%s%s%s%s%s%s"}});
+    image.add(62, {{2, "\x01" "%999999999d"}});
+    image.add(63, {{2, "\x01" "%s"}});
+    image.add(64, {{2, "\x01" "[%-5s|%*d|%.2f|%x|%ls|%lc] 100%%"}});
+    image.add(65, {{2, "\x01" "%.25857s"}});
+    image.add(66, {{2, "\x01" "%d%"}});
+    image.add(67, {{2, "\x01" "%*d"}});
+    openRepository(image);
+  }
+  void expectDamaged(uint16_t num) {
+    ASSERT_EQ(shownTexts().size(), 1u) << num;
+    EXPECT_EQ(shownTexts()[0].first, 6);
+    EXPECT_EQ(shownTexts()[0].second, "KVE0108E Error trying to read text for message " + std::to_string(num) +
+                                          " from repository 'test.rep'.\n");
+    shownTexts().clear();
+  }
+};
+
+TEST_F(PrintfTextTest, ConversionsThatDoNotFitTheValuesMakeTheTextDamaged) {
+  GlobalrC holder;
+  globalRC = &holder;
+  int sink = 7;
+  EXPECT_EQ(messageText(60, &sink), "<none>");
+  EXPECT_EQ(sink, 7);
+  expectDamaged(60);
+  EXPECT_EQ(holder.rc, 12);
+  EXPECT_EQ(messageText(61, "one"), "<none>");
+  expectDamaged(61);
+  EXPECT_EQ(messageText(63, 5), "<none>");
+  expectDamaged(63);
+  EXPECT_EQ(messageText(63, 2.5), "<none>");
+  expectDamaged(63);
+  EXPECT_EQ(messageText(66, 1), "<none>");
+  expectDamaged(66);
+  // The "*" takes an integer: a pointer in its place does not fit.
+  EXPECT_EQ(messageText(67, "x", 5), "<none>");
+  expectDamaged(67);
+}
+
+TEST_F(PrintfTextTest, WidthsAndPrecisionsBeyondTheWorkAreaAreRefusedAtOnce) {
+  EXPECT_EQ(messageText(62, 5), "<none>");
+  expectDamaged(62);
+  EXPECT_EQ(messageText(65, "s"), "<none>");
+  expectDamaged(65);
+  // A "*" width from the caller is bounded too: the conversion gives nothing.
+  EXPECT_EQ(messageText(67, 999999999, 5), "");
+  EXPECT_TRUE(shownTexts().empty());
+}
+
+TEST_F(PrintfTextTest, FittingConversionsAreFormattedAsPrintfWould) {
+  EXPECT_EQ(messageText(64, "ab", 4, 7, 2.5, 255u, u"wide", int(u'Z')), "[ab   |   7|2.50|ff|wide|Z] 100%");
+  EXPECT_EQ(messageText(63, static_cast<const char*>(nullptr)), "(null)");
+  // More values than conversions is fine; none at all takes the text as it is.
+  EXPECT_EQ(messageText(63, "x", 1, 2.0), "x");
+  EXPECT_TRUE(shownTexts().empty());
+}
+
+TEST_F(MessagesTest, OrderedInsertsAskingForValuesNotPassedAreDamaged) {
+  std::string text = jbbtest::orderedText(0, {0, 1}, {{0, 1, "%d"}, {0, 0, "%s"}}, {"<", "|", ">"});
+  std::string wide = jbbtest::orderedText(0, {0}, {{0, 1, "%99999999d"}}, {"<", ">"});
+  RepositoryImage image;
+  image.add(44, {{2, text}});
+  image.add(45, {{2, wide}});
+  openRepository(image);
+  EXPECT_EQ(messageText(44, 1, "s"), "<1|s>");
+  EXPECT_EQ(messageText(44, 1), "<none>");
+  EXPECT_EQ(messageText(44, "s", 1), "<none>");
+  ASSERT_EQ(shownTexts().size(), 2u);
+  EXPECT_EQ(shownTexts()[1].second, "KVE0108E Error trying to read text for message 44 from repository 'test.rep'.\n");
+  // A width past the work area leaves its insert empty, as a refused
+  // conversion does.
+  EXPECT_EQ(messageText(45, 3), "<>");
+}
+
 TEST(NlsCharBuffer, GrowsInWholePagesAndKeepsItsText) {
   nlsCharBuffer buf;
   EXPECT_EQ(buf.charWidth(), 1);

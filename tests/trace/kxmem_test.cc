@@ -4,7 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "trace/trace.h"
+#include "trace/traceconfig.h"
+#include "trace/tracestate.h"
+#include "tracetest_util.h"
 
 namespace {
 constexpr char kSourceName[] = "kxmem_test";
@@ -131,5 +138,73 @@ TEST(KxMalloc, FailureCallsTheHandlersButNotForSizeZero) {
 }
 
 TEST(KxFree, NullIsReportedNotFatal) { KX_FREE(nullptr); }
+
+// The allocator's reports and its MEMORY lines, read back from a trace file.
+class KxTraceTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(trCreateState(), nullptr);
+    path_ = dir_.file("kxmem.trc");
+    ASSERT_EQ(trOpen(path_.c_str(), false), 0);
+    trClass = {};
+    trClass.MEMORY = 1;
+  }
+  void TearDown() override {
+    trClass = {};
+    trDestroyState();
+    kxTestSetFailure(0, 0);
+  }
+  // Whether the trace holds text exactly, with each %p and %d filled in.
+  bool traced(const char* format, const void* p, int line) {
+    char text[256];
+    if (p != nullptr)
+      std::snprintf(text, sizeof text, format, p, kSourceName, line);
+    else
+      std::snprintf(text, sizeof text, format, kSourceName, line);
+    return jbbtest::readFile(path_).find(text) != std::string::npos;
+  }
+  jbbtest::TempDir dir_;
+  std::string path_;
+};
+
+TEST_F(KxTraceTest, DamagedBlocksAreReportedWithTheCallersPlace) {
+  auto* p = static_cast<unsigned char*>(KX_MALLOC(8));
+  ASSERT_NE(p, nullptr);
+  p[8] ^= 0xFF;
+  int line = __LINE__ + 1;
+  EXPECT_EQ(KX_CHECK(p), -1);
+  EXPECT_TRUE(traced("Block trailer invalid, possible memory overwrite. Addr %p, File %s, Line %d\n", p, line));
+  p[8] ^= 0xFF;
+  p[-16] ^= 0xFF;
+  line = __LINE__ + 1;
+  KX_FREE(p);
+  EXPECT_TRUE(traced("Block header invalid, possible memory overwrite. Addr %p, File %s, Line %d\n", p, line));
+  p[-16] ^= 0xFF;
+  line = __LINE__ + 1;
+  KX_FREE(p);
+  EXPECT_TRUE(traced("KXMEM(-) Addr %p File %s Line %d\n", p, line));
+  line = __LINE__ + 1;
+  KX_FREE(nullptr);
+  EXPECT_TRUE(traced("Attempt to free NULL pointer. File %s Line %d\n", nullptr, line));
+}
+
+TEST_F(KxTraceTest, FailedRequestsAndGrantedBlocksAreTraced) {
+  int line = __LINE__ + 1;
+  void* p = KX_MALLOC(10);
+  ASSERT_NE(p, nullptr);
+  EXPECT_TRUE(traced("KXMEM(+) Addr %p Size 10 File %s Line %d\n", p, line));
+  kxTestSetFailure(0, 3);
+  line = __LINE__ + 1;
+  EXPECT_EQ(KX_MALLOC(8), nullptr);
+  EXPECT_TRUE(traced("Alloc failed: Size 8 File %s Line %d\n", nullptr, line));
+  line = __LINE__ + 1;
+  EXPECT_EQ(KX_CALLOC(3, 9), nullptr);
+  EXPECT_TRUE(traced("calloc() failed: Size 9 File %s Line %d\n", nullptr, line));
+  line = __LINE__ + 1;
+  EXPECT_EQ(KX_REALLOC(p, 100), nullptr);
+  EXPECT_TRUE(traced("Realloc failed: Old addr %p New Size 100 File %s Line %d\n", p, line));
+  kxTestSetFailure(0, 0);
+  KX_FREE(p);
+}
 
 }  // namespace

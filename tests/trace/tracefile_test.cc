@@ -265,6 +265,49 @@ TEST(TraceConsole, WithoutConsoleLinesTheStatementsAreInactive) {
   trDestroyState();
 }
 
+// Raw text asks only whether the console may be written, not whether the
+// trace is enabled; the statements need both.
+TEST(TraceConsole, RawTextReachesTheConsoleWheneverTheConsoleIsAllowed) {
+  TraceState* ts = trCreateState();
+  ASSERT_NE(ts, nullptr);
+  ts->consoleAllowed = 1;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(trOpen("STDOUT", false), 0);
+  ts->enabled = 0;
+  EXPECT_FALSE(trIsActive());
+  trPrintf(kSourceName, __LINE__, "statement\n");
+  trPrintRaw("raw %d|%s\n", 7, "text");
+  ts->enabled = 1;
+  trPrintRaw("%s", "enabled too\n");
+  ts->consoleAllowed = 0;
+  trPrintRaw("not allowed\n");
+  trClose(false);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("statement"), std::string::npos);
+  EXPECT_EQ(out.find("not allowed"), std::string::npos);
+  size_t raw = out.find("raw 7|text\nenabled too\n");
+  ASSERT_NE(raw, std::string::npos) << out;
+  // No source prefix or other decoration around the raw text.
+  EXPECT_EQ(out.substr(raw), "raw 7|text\nenabled too\n");
+  trDestroyState();
+}
+
+TEST(TraceConsole, RawTextToStandardErrorIsWrittenAsItStands) {
+  TraceState* ts = trCreateState();
+  ASSERT_NE(ts, nullptr);
+  ts->consoleAllowed = 1;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(trOpen("STDERR", false), 0);
+  trClass.PREFIX = 1;
+  trPrintRaw("%05d%%\n", 42);
+  trClose(false);
+  trClass = {};
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("00042%\n"), std::string::npos) << err;
+  EXPECT_EQ(err.find("tracefile_test"), std::string::npos);
+  trDestroyState();
+}
+
 struct SinkLog {
   std::vector<int> ops;
   std::string text;

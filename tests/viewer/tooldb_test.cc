@@ -80,6 +80,24 @@ TEST_F(ToolDbTest, OtherTypesAreReportedPerEntry) {
   EXPECT_EQ(walk(1), "Unknown database type: -3\n");
 }
 
+// A key of up to about 16,380 units prints whole in both forms, past the
+// size of one conversion buffer.  The test runs in the C locale, where a CJK
+// unit shows as '?'.
+TEST_F(ToolDbTest, LongKeysPrintWhole) {
+  for (size_t units : {10000u, 16000u, 16380u}) {
+    std::u16string key(units, u'k');
+    for (size_t i = 0; i < units; i += 997) key[i] = char16_t(u'0' + i % 10);
+    key[units / 2] = u'\u4e2d';
+    std::string shown(key.begin(), key.end());
+    shown[units / 2] = '?';
+    area_.type(2);
+    EXPECT_EQ(walk(1, key.c_str()), "\t" + shown + "\n") << units;
+    area_.type(1);
+    std::string block = walk(1, key.c_str());
+    EXPECT_NE(block.find("   Object Name  : " + shown + "\n   Action       : Create\n"), std::string::npos) << units;
+  }
+}
+
 TEST(ToolDbShortRecord, ChangeEntryOfAShortDataRecordShowsZerosBeyondIt) {
   // Exactly the record's bytes on the heap: reading one past them is caught
   // by the address sanitizer.
