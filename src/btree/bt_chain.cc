@@ -81,6 +81,8 @@ class HeaderReader {
   // The header at pos, or null (errno 0 at the end of the file, else the
   // read's error).
   const uint8_t* at(int64_t pos) {
+    // A mapped file is read in place: only the headers are touched.
+    if (const uint8_t* inPlace = osFileView(file_, pos, kRecordHeaderSize)) return inPlace;
     if (pos < start_ || pos + int64_t(kRecordHeaderSize) > start_ + int64_t(length_)) {
       start_ = pos;
       length_ = osFileRead(file_, block_.data(), block_.size(), pos);

@@ -38,6 +38,10 @@ void osFileClose(OsFile* f);
 // Reads up to n bytes at pos into buf and returns how many arrived.  Fewer
 // than n: errno 0 when the file simply ended, else the error.
 size_t osFileRead(OsFile* f, void* buf, size_t n, int64_t pos);
+// The n bytes at pos in place, where the file is mapped and they lie
+// inside the mapping; else null, and osFileRead is the way to them.  The
+// pointer is good until the next write, truncation or close of f.
+const uint8_t* osFileView(OsFile* f, int64_t pos, size_t n);
 // Writes n bytes of buf at pos and returns how many were written.  Fewer
 // than n: errno says why (0 when the system accepted no more bytes without
 // naming an error).  Bytes before the failure may have reached the file.

@@ -85,6 +85,13 @@ size_t osFileRead(OsFile* f, void* buf, size_t n, int64_t pos) {
   return osfileimpl::read(f->native, buf, n, pos);
 }
 
+const uint8_t* osFileView(OsFile* f, int64_t pos, size_t n) {
+  if (f == nullptr || pos < 0) return nullptr;
+  uint64_t end = uint64_t(pos) + n;
+  coverWithView(f, end);
+  return end <= f->mapLength ? f->map + pos : nullptr;
+}
+
 size_t osFileWrite(OsFile* f, const void* buf, size_t n, int64_t pos) {
   if (f == nullptr || pos < 0) {
     errno = f == nullptr ? EBADF : EINVAL;
