@@ -1,0 +1,68 @@
+# Turns the medians of jbbbench run into the benchmark's tables (markdown).
+# Input: index.tsv (size, index entries, index bytes), then the summary of
+# jbbbench run (case, samples, median_ms, min_ms, max_ms, anon_median_kb,
+# anon_max_kb, maxrss_median_kb).  Variables: label, sizes, finds.
+# Ratios are median(case) / median(cat of the same file); "added" times are
+# the difference of two sessions' medians; wine figures are net of wine's
+# own start (the program run without an argument).
+BEGIN { FS = "\t"; split(sizes, size, " "); first = size[1] }
+FNR == NR { indexBytes[$1] = $3; next }
+FNR == 1 { next }
+{
+  med[$1] = $3; lo[$1] = $4; hi[$1] = $5
+  anon[$1] = $6; anonMax[$1] = $7; rss[$1] = $8; rounds = $2
+}
+function ms(v) { return v < 100 ? sprintf("%.1f", v) : sprintf("%.0f", v) }
+function ratio(a, b) { return b > 0 ? sprintf("%.2f", a / b) : "-" }
+function mb(kb) { return sprintf("%.1f", kb / 1024) }
+function has(c) { return c in med }
+function spread(c) { return ms(lo[c]) "-" ms(hi[c]) }
+function row(what, linuxMs, catMs, goal, winMs, winGoal, range) {
+  printf "| %s | %s | %s | %s | %s | %s | %s |\n", what, ms(linuxMs) range, ratio(linuxMs, catMs), goal,
+    winMs == "" ? "-" : ms(winMs), winMs == "" ? "-" : ratio(winMs, linuxMs), winGoal
+}
+function wineNet(c) { return has("windows." c) && has("wine.start") ? med["windows." c] - med["wine.start"] : "" }
+function wineAdded(a, b) { return has("windows." a) ? med["windows." a] - med["windows." b] : "" }
+function memRow(c, n, net,   a, amax) {
+  if (!has(c)) return
+  a = anon[c] - net; amax = anonMax[c] - net
+  bound = indexBytes[n] / 1024 + 4096
+  printf "| %s | %s | %s | %s | %s | %s | %s |\n", c, mb(a), mb(amax), mb(rss[c]), mb(indexBytes[n] / 1024),
+    mb(bound), amax <= bound ? "yes" : "no"
+}
+END {
+  printf "### %s\n\n", label
+  printf "Medians of %d rounds (ms, with the range of the rounds for Linux); ratio = median / median of cat.\n\n", rounds
+  print "| run | Linux ms | ratio | goal | wine net ms | wine / Linux | goal |"
+  print "|---|---|---|---|---|---|---|"
+  f = first
+  row("cat of the file, " f " entries", med["cat." f], med["cat." f], "", "", "", " (" spread("cat." f) ")")
+  if (has("wine.start")) printf "| wine start (the program without an argument) | - | - | | %s | - | |\n", ms(med["wine.start"])
+  row("count run, " f " entries", med["linux.count." f], med["cat." f], "<= 3", wineNet("count." f), "<= 1.5",
+      " (" spread("linux.count." f) ")")
+  for (i = 2; i in size; i++) {
+    n = size[i]
+    row("cat of the file, " n " entries", med["cat." n], med["cat." n], "", "", "", " (" spread("cat." n) ")")
+    row("count run, " n " entries", med["linux.count." n], med["cat." n], "", wineNet("count." n), "<= 1.5",
+        " (" spread("linux.count." n) ")")
+    w = wineNet("count." n); w0 = wineNet("count." f)
+    printf "| count run, %s / %s entries | - | %s | <= 10.5 | - | %s | |\n", n, f,
+      ratio(med["linux.count." n], med["linux.count." f]), w == "" ? "-" : ratio(w, w0) " (wine)"
+  }
+  added = med["linux.finds." f] - med["linux.find1." f]
+  row(finds " random Finds, added to one Find", added, med["cat." f], "<= 2", wineAdded("finds." f, "find1." f), "<= 1.5", "")
+  added = med["linux.list." f] - med["linux.session." f]
+  row("List of all entries, added to a session with no request", added, med["cat." f], "<= 30",
+      wineAdded("list." f, "session." f), "<= 1.5", "")
+  print ""
+  print "Peak private memory (RssAnon polled; wine rows net of the wine start's own) against the index array + 4 MB, in MB:"
+  print ""
+  print "| case | anon peak (median) | anon peak (max) | maxrss (median) | index array | bound | within |"
+  print "|---|---|---|---|---|---|---|"
+  for (i = 1; i in size; i++) {
+    n = size[i]
+    split("count session find1 finds list", kinds, " ")
+    for (k = 1; k in kinds; k++) memRow("linux." kinds[k] "." n, n, 0)
+    for (k = 1; k in kinds; k++) memRow("windows." kinds[k] "." n, n, has("wine.start") ? anon["wine.start"] : 0)
+  }
+}
