@@ -1,7 +1,7 @@
 # Turns the medians of jbbbench run into the benchmark's tables (markdown).
 # Input: index.tsv (size, index entries, index bytes), then the summary of
 # jbbbench run (case, samples, median_ms, min_ms, max_ms, anon_median_kb,
-# anon_max_kb, maxrss_median_kb).  Variables: label, sizes, finds.
+# anon_max_kb, maxrss_median_kb, cpu_median_ms).  Variables: label, sizes, finds.
 # Ratios are median(case) / median(cat of the same file); "added" times are
 # the difference of two sessions' medians; wine figures are net of wine's
 # own start (the program run without an argument).
@@ -10,16 +10,21 @@ FNR == NR { indexBytes[$1] = $3; next }
 FNR == 1 { next }
 {
   med[$1] = $3; lo[$1] = $4; hi[$1] = $5
-  anon[$1] = $6; anonMax[$1] = $7; rss[$1] = $8; rounds = $2
+  anon[$1] = $6; anonMax[$1] = $7; rss[$1] = $8; cpu[$1] = $9; rounds = $2
 }
 function ms(v) { return v < 100 ? sprintf("%.1f", v) : sprintf("%.0f", v) }
 function ratio(a, b) { return b > 0 ? sprintf("%.2f", a / b) : "-" }
 function mb(kb) { return sprintf("%.1f", kb / 1024) }
 function has(c) { return c in med }
 function spread(c) { return ms(lo[c]) "-" ms(hi[c]) }
-function row(what, linuxMs, catMs, goal, winMs, winGoal, range) {
-  printf "| %s | %s | %s | %s | %s | %s | %s |\n", what, ms(linuxMs) range, ratio(linuxMs, catMs), goal,
+function row(what, linuxMs, catMs, goal, winMs, winGoal, range, cpuMs, catCpuMs) {
+  printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", what, ms(linuxMs) range, ratio(linuxMs, catMs),
+    ms(cpuMs), ratio(cpuMs, catCpuMs), goal,
     winMs == "" ? "-" : ms(winMs), winMs == "" ? "-" : ratio(winMs, linuxMs), winGoal
+}
+# row() for a case c of size n, its times against cat of the same file.
+function caseRow(what, c, n, goal, winMs, winGoal) {
+  row(what, med[c], med["cat." n], goal, winMs, winGoal, " (" spread(c) ")", cpu[c], cpu["cat." n])
 }
 function wineNet(c) { return has("windows." c) && has("wine.start") ? med["windows." c] - med["wine.start"] : "" }
 function wineAdded(a, b) { return has("windows." a) ? med["windows." a] - med["windows." b] : "" }
@@ -32,28 +37,31 @@ function memRow(c, n, net,   a, amax) {
 }
 END {
   printf "### %s\n\n", label
-  printf "Medians of %d rounds (ms, with the range of the rounds for Linux); ratio = median / median of cat.\n\n", rounds
-  print "| run | Linux ms | ratio | goal | wine net ms | wine / Linux | goal |"
-  print "|---|---|---|---|---|---|---|"
+  printf "Medians of %d rounds, ms (the range of the rounds in brackets); ratio = median / median of cat of the same file;\n", rounds
+  print "CPU = user + system time of the command itself (wine's server not included).\n"
+  print "| run | Linux ms | ratio | CPU ms | CPU ratio | goal | wine net ms | wine / Linux | goal |"
+  print "|---|---|---|---|---|---|---|---|---|"
   f = first
-  row("cat of the file, " f " entries", med["cat." f], med["cat." f], "", "", "", " (" spread("cat." f) ")")
-  if (has("wine.start")) printf "| wine start (the program without an argument) | - | - | | %s | - | |\n", ms(med["wine.start"])
-  row("count run, " f " entries", med["linux.count." f], med["cat." f], "<= 3", wineNet("count." f), "<= 1.5",
-      " (" spread("linux.count." f) ")")
+  caseRow("cat of the file, " f " entries", "cat." f, f, "", "", "")
+  if (has("wine.start"))
+    printf "| wine start (the program without an argument) | - | - | - | - | | %s (%s) | - | |\n", ms(med["wine.start"]),
+      spread("wine.start")
+  caseRow("count run, " f " entries", "linux.count." f, f, "<= 3", wineNet("count." f), "<= 1.5")
   for (i = 2; i in size; i++) {
     n = size[i]
-    row("cat of the file, " n " entries", med["cat." n], med["cat." n], "", "", "", " (" spread("cat." n) ")")
-    row("count run, " n " entries", med["linux.count." n], med["cat." n], "", wineNet("count." n), "<= 1.5",
-        " (" spread("linux.count." n) ")")
+    caseRow("cat of the file, " n " entries", "cat." n, n, "", "", "")
+    caseRow("count run, " n " entries", "linux.count." n, n, "", wineNet("count." n), "<= 1.5")
     w = wineNet("count." n); w0 = wineNet("count." f)
-    printf "| count run, %s / %s entries | - | %s | <= 10.5 | - | %s | |\n", n, f,
-      ratio(med["linux.count." n], med["linux.count." f]), w == "" ? "-" : ratio(w, w0) " (wine)"
+    printf "| count run, %s / %s entries | - | %s | - | %s | <= 10.5 | - | %s | |\n", n, f,
+      ratio(med["linux.count." n], med["linux.count." f]), ratio(cpu["linux.count." n], cpu["linux.count." f]),
+      w == "" ? "-" : ratio(w, w0) " (wine)"
   }
-  added = med["linux.finds." f] - med["linux.find1." f]
-  row(finds " random Finds, added to one Find", added, med["cat." f], "<= 2", wineAdded("finds." f, "find1." f), "<= 1.5", "")
-  added = med["linux.list." f] - med["linux.session." f]
-  row("List of all entries, added to a session with no request", added, med["cat." f], "<= 30",
-      wineAdded("list." f, "session." f), "<= 1.5", "")
+  a = "linux.finds." f; b = "linux.find1." f
+  row(finds " random Finds, added to one Find", med[a] - med[b], med["cat." f], "<= 2", wineAdded("finds." f, "find1." f),
+      "<= 1.5", "", cpu[a] - cpu[b], cpu["cat." f])
+  a = "linux.list." f; b = "linux.session." f
+  row("List of all entries, added to a session with no request", med[a] - med[b], med["cat." f], "<= 30",
+      wineAdded("list." f, "session." f), "<= 1.5", "", cpu[a] - cpu[b], cpu["cat." f])
   print ""
   print "Peak private memory (RssAnon polled; wine rows net of the wine start's own) against the index array + 4 MB, in MB:"
   print ""

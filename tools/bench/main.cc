@@ -32,10 +32,11 @@ bool readFile(const std::string& path, std::string* text) {
 }
 
 void printSummary(const std::vector<CaseSummary>& cases) {
-  std::printf("case\tsamples\tmedian_ms\tmin_ms\tmax_ms\tanon_median_kb\tanon_max_kb\tmaxrss_median_kb\n");
+  std::printf(
+      "case\tsamples\tmedian_ms\tmin_ms\tmax_ms\tanon_median_kb\tanon_max_kb\tmaxrss_median_kb\tcpu_median_ms\n");
   for (const CaseSummary& c : cases)
-    std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%ld\t%ld\t%ld\n", c.name.c_str(), c.samples, c.medianMs, c.minMs,
-                c.maxMs, c.anonMedianKb, c.anonMaxKb, c.maxRssMedianKb);
+    std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%ld\t%ld\t%ld\t%.3f\n", c.name.c_str(), c.samples, c.medianMs,
+                c.minMs, c.maxMs, c.anonMedianKb, c.anonMaxKb, c.maxRssMedianKb, c.cpuMedianMs);
 }
 
 int runCommandLine(const std::string& planPath, const RunOptions& options, const std::string& samplesPath) {
@@ -47,7 +48,7 @@ int runCommandLine(const std::string& planPath, const RunOptions& options, const
   if (!samplesPath.empty()) {
     samples.open(samplesPath);
     if (!samples) return fail("cannot write " + samplesPath);
-    samples << "case\tround\twall_ms\tanon_peak_kb\tmaxrss_kb\n";
+    samples << "case\tround\twall_ms\tanon_peak_kb\tmaxrss_kb\tcpu_ms\n";
   }
   std::vector<Measured> measured;
   if (!runPlan(plan, options, &measured, &error, samplesPath.empty() ? nullptr : &samples)) return fail(error);

@@ -105,6 +105,8 @@ int exitStatusOf(int status) {
   return -1;
 }
 
+double milliseconds(const struct timeval& t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; }
+
 }  // namespace
 
 bool runCommand(const Command& cmd, int pollUs, Sample* sample, std::string* error) {
@@ -125,6 +127,7 @@ bool runCommand(const Command& cmd, int pollUs, Sample* sample, std::string* err
   }
   sample->wallMs = std::chrono::duration<double, std::milli>(end - start).count();
   sample->maxRssKb = usage.ru_maxrss;
+  sample->cpuMs = milliseconds(usage.ru_utime) + milliseconds(usage.ru_stime);
   sample->exitStatus = exitStatusOf(status);
   return true;
 }

@@ -25,6 +25,10 @@ struct Sample {
   // ru_maxrss of wait4: the peak of all resident pages, file-backed ones
   // included (a mapped database counts here in full).
   long maxRssKb = 0;
+  // User and system time of the command's own threads (not of a server it
+  // talks to, such as the wine server): less disturbed than wall time by
+  // other work on a shared machine.
+  double cpuMs = 0;
   int exitStatus = 0;  // the exit code, or 128 + the signal that ended it
 };
 

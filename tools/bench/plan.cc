@@ -79,7 +79,7 @@ bool runPlan(const std::vector<Command>& plan, const RunOptions& options, std::v
       out->push_back({&cmd, round, s});
       if (progress != nullptr)
         *progress << cmd.name << '\t' << round << '\t' << s.wallMs << '\t' << s.anonPeakKb << '\t' << s.maxRssKb
-                  << '\n'
+                  << '\t' << s.cpuMs << '\n'
                   << std::flush;
     }
   }
@@ -96,12 +96,13 @@ double median(std::vector<double> values) {
 namespace {
 
 CaseSummary summarizeCase(const std::string& name, const std::vector<Measured>& measured) {
-  std::vector<double> ms, anon, rss;
+  std::vector<double> ms, anon, rss, cpu;
   for (const Measured& m : measured) {
     if (m.command->name != name) continue;
     ms.push_back(m.sample.wallMs);
     anon.push_back(double(m.sample.anonPeakKb));
     rss.push_back(double(m.sample.maxRssKb));
+    cpu.push_back(m.sample.cpuMs);
   }
   CaseSummary c;
   c.name = name;
@@ -112,6 +113,7 @@ CaseSummary summarizeCase(const std::string& name, const std::vector<Measured>& 
   c.anonMedianKb = long(median(anon));
   c.anonMaxKb = long(*std::max_element(anon.begin(), anon.end()));
   c.maxRssMedianKb = long(median(rss));
+  c.cpuMedianMs = median(cpu);
   return c;
 }
 

@@ -42,6 +42,7 @@ struct CaseSummary {
   std::string name;
   int samples = 0;
   double medianMs = 0, minMs = 0, maxMs = 0;
+  double cpuMedianMs = 0;
   long anonMedianKb = 0, anonMaxKb = 0;
   long maxRssMedianKb = 0;
 };

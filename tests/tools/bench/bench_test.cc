@@ -99,10 +99,14 @@ TEST(BenchRun, FailsForAProgramThatCannotStart) {
   EXPECT_NE(std::string::npos, error.find("/nonexistent/program")) << error;
 }
 
-TEST(BenchRun, MeasuresWallTime) {
-  Sample s = run(shell("sleep 0.2"));
-  EXPECT_GE(s.wallMs, 195.0);
-  EXPECT_LT(s.wallMs, 5000.0);
+TEST(BenchRun, MeasuresWallAndProcessorTime) {
+  Sample idle = run(shell("sleep 0.2"));
+  EXPECT_GE(idle.wallMs, 195.0);
+  EXPECT_LT(idle.wallMs, 5000.0);
+  EXPECT_LT(idle.cpuMs, 100.0);
+  Sample busy = run(shell("i=0; while [ $i -lt 300000 ]; do i=$((i+1)); done"));
+  EXPECT_GT(busy.cpuMs, 20.0);
+  EXPECT_LE(busy.cpuMs, busy.wallMs * 1.1);  // one thread
 }
 
 // --- memory ------------------------------------------------------------------
