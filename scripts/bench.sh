@@ -6,7 +6,7 @@
 #
 #   scripts/bench.sh [--smoke] [--sizes "N M ..."] [--rounds R] [--warmup W]
 #                    [--viewer PATH] [--viewer-exe PATH | --no-wine]
-#                    [--cache DIR] [--label TEXT]
+#                    [--cache DIR] [--label TEXT] [--only RE] [--skip RE]
 #
 # Every command is started directly by jbbbench (no shell in front of it),
 # its output to /dev/null.  The first size gets every case; the other sizes
@@ -21,6 +21,8 @@ viewer="$root/build/linux/src/viewer/jbbview"
 viewer_exe="$root/build/windows/src/viewer/jbbview.exe"
 cache="$root/build/bench"
 label="current"
+only=""
+skip=""
 finds=10000
 own_viewer=1
 own_exe=1
@@ -41,6 +43,8 @@ while [ $# -gt 0 ]; do
     --no-wine) viewer_exe="" ;;
     --cache) cache="$2"; shift ;;
     --label) label="$2"; shift ;;
+    --only) only="$2"; shift ;;
+    --skip) skip="$2"; shift ;;
     *) usage ;;
   esac
   shift
@@ -145,7 +149,14 @@ check_inputs
 first_size="${sizes%% *}"
 for n in $sizes; do make_database "$n"; done
 make_requests "$first_size"
-write_plan >"$cache/plan.$label.tsv"
+# --only and --skip keep or drop cases by name (an extended regular
+# expression matched against names such as windows.list.1000000).
+filter_plan() {
+  awk -F '\t' -v only="$only" -v skip="$skip" \
+    '(only == "" || $1 ~ only) && (skip == "" || $1 !~ skip)'
+}
+
+write_plan | filter_plan >"$cache/plan.$label.tsv"
 index_sizes >"$cache/index.tsv"
 
 cd "$cache"

@@ -12,22 +12,33 @@ FNR == 1 { next }
   med[$1] = $3; lo[$1] = $4; hi[$1] = $5
   anon[$1] = $6; anonMax[$1] = $7; rss[$1] = $8; cpu[$1] = $9; rounds = $2
 }
-function ms(v) { return v < 100 ? sprintf("%.1f", v) : sprintf("%.0f", v) }
-function ratio(a, b) { return b > 0 ? sprintf("%.2f", a / b) : "-" }
+# "" stands for a figure not measured (a case left out with --only/--skip).
+function ms(v) { return v == "" ? "-" : v < 100 ? sprintf("%.1f", v) : sprintf("%.0f", v) }
+function ratio(a, b) { return a != "" && b != "" && b > 0 ? sprintf("%.2f", a / b) : "-" }
 function mb(kb) { return sprintf("%.1f", kb / 1024) }
 function has(c) { return c in med }
 function spread(c) { return ms(lo[c]) "-" ms(hi[c]) }
 function row(what, linuxMs, catMs, goal, winMs, winGoal, range, cpuMs, catCpuMs) {
-  printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", what, ms(linuxMs) range, ratio(linuxMs, catMs),
-    ms(cpuMs), ratio(cpuMs, catCpuMs), goal,
-    winMs == "" ? "-" : ms(winMs), winMs == "" ? "-" : ratio(winMs, linuxMs), winGoal
+  printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", what, ms(linuxMs) (linuxMs == "" ? "" : range),
+    ratio(linuxMs, catMs), ms(cpuMs), ratio(cpuMs, catCpuMs), goal, ms(winMs), ratio(winMs, linuxMs), winGoal
 }
 # row() for a case c of size n, its times against cat of the same file.
 function caseRow(what, c, n, goal, winMs, winGoal) {
+  if (!has(c) && winMs == "") return
+  if (!has(c)) { row(what, "", med["cat." n], goal, winMs, winGoal, "", "", ""); return }
   row(what, med[c], med["cat." n], goal, winMs, winGoal, " (" spread(c) ")", cpu[c], cpu["cat." n])
 }
 function wineNet(c) { return has("windows." c) && has("wine.start") ? med["windows." c] - med["wine.start"] : "" }
-function wineAdded(a, b) { return has("windows." a) ? med["windows." a] - med["windows." b] : "" }
+function wineAdded(a, b) { return has("windows." a) && has("windows." b) ? med["windows." a] - med["windows." b] : "" }
+function diff(m, a, b) { return has(a) && has(b) ? m[a] - m[b] : "" }
+# A row of the time one session adds over another (a over b), for case
+# kinds a and b of size n.
+function addedRow(what, a, b, n, goal,   la, lb, w) {
+  la = "linux." a "." n; lb = "linux." b "." n
+  w = wineAdded(a "." n, b "." n)
+  if (!(has(la) && has(lb)) && w == "") return
+  row(what, diff(med, la, lb), med["cat." n], goal, w, "<= 1.5", "", diff(cpu, la, lb), cpu["cat." n])
+}
 function memRow(c, n, net,   a, amax) {
   if (!has(c)) return
   a = anon[c] - net; amax = anonMax[c] - net
@@ -52,16 +63,12 @@ END {
     caseRow("cat of the file, " n " entries", "cat." n, n, "", "", "")
     caseRow("count run, " n " entries", "linux.count." n, n, "", wineNet("count." n), "<= 1.5")
     w = wineNet("count." n); w0 = wineNet("count." f)
-    printf "| count run, %s / %s entries | - | %s | - | %s | <= 10.5 | - | %s | |\n", n, f,
+    if (has("linux.count." n) && has("linux.count." f)) printf "| count run, %s / %s entries | - | %s | - | %s | <= 10.5 | - | %s | |\n", n, f,
       ratio(med["linux.count." n], med["linux.count." f]), ratio(cpu["linux.count." n], cpu["linux.count." f]),
       w == "" ? "-" : ratio(w, w0) " (wine)"
   }
-  a = "linux.finds." f; b = "linux.find1." f
-  row(finds " random Finds, added to one Find", med[a] - med[b], med["cat." f], "<= 2", wineAdded("finds." f, "find1." f),
-      "<= 1.5", "", cpu[a] - cpu[b], cpu["cat." f])
-  a = "linux.list." f; b = "linux.session." f
-  row("List of all entries, added to a session with no request", med[a] - med[b], med["cat." f], "<= 30",
-      wineAdded("list." f, "session." f), "<= 1.5", "", cpu[a] - cpu[b], cpu["cat." f])
+  addedRow(finds " random Finds, added to one Find", "finds", "find1", f, "<= 2")
+  addedRow("List of all entries, added to a session with no request", "list", "session", f, "<= 30")
   print ""
   print "Peak private memory (RssAnon polled; wine rows net of the wine start's own) against the index array + 4 MB, in MB:"
   print ""
