@@ -10,6 +10,7 @@
 #include "builder/builder.h"
 #include "viewer/requests.h"
 #include "viewer/tooldb.h"
+#include "request_loop.h"
 
 namespace {
 
@@ -53,18 +54,7 @@ class LongKeysTest : public testing::Test {
     delete db_;
     std::remove(path_.c_str());
   }
-  std::string run(const std::string& input) {
-    FILE* in = std::tmpfile();
-    EXPECT_NE(in, nullptr);
-    std::fputs(input.c_str(), in);
-    std::rewind(in);
-    testing::internal::CaptureStdout();
-    runRequestLoop(*db_, in);
-    std::fflush(stdout);
-    std::string out = testing::internal::GetCapturedStdout();
-    std::fclose(in);
-    return out;
-  }
+  std::string run(const std::string& input) { return runRequests(*db_, input); }
 
   std::string path_;
   std::vector<Key> keys_;

@@ -16,6 +16,7 @@
 #include "trace/kxmem.h"
 #include "viewer/requests.h"
 #include "viewer/tooldb.h"
+#include "request_loop.h"
 
 namespace {
 
@@ -59,18 +60,7 @@ class DelFaultTest : public testing::Test {
   }
 
   // Runs the request loop on `input` and returns what it printed.
-  std::string run(const std::string& input) {
-    FILE* in = std::tmpfile();
-    EXPECT_NE(in, nullptr);
-    std::fputs(input.c_str(), in);
-    std::rewind(in);
-    testing::internal::CaptureStdout();
-    runRequestLoop(*db_, in);
-    std::fflush(stdout);
-    std::string out = testing::internal::GetCapturedStdout();
-    std::fclose(in);
-    return out;
-  }
+  std::string run(const std::string& input) { return runRequests(*db_, input); }
 
   static std::string delLines(const std::vector<Key>& keys, const std::string& more = "") {
     std::string s;
