@@ -75,9 +75,11 @@ bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
 // The record headers of the chain, read ahead in large blocks: one read
 // serves every header inside it, and a block read in file order streams
 // from memory where a header a slot would wait for it.
+// The block is no larger than the file: a small file costs no large
+// buffer.
 class HeaderReader {
  public:
-  explicit HeaderReader(OsFile* file) : file_(file), block_(kBlockSize) {}
+  explicit HeaderReader(OsFile* file) : file_(file), block_(blockSizeFor(file)) {}
   // The header at pos, or null (errno 0 at the end of the file, else the
   // read's error).
   const uint8_t* at(int64_t pos) {
@@ -94,6 +96,11 @@ class HeaderReader {
 
  private:
   static constexpr size_t kBlockSize = 256 << 10;
+  static size_t blockSizeFor(OsFile* file) {
+    uint64_t size = 0;
+    if (!osFileSizeOf(file, &size) || size >= kBlockSize) return kBlockSize;
+    return size < kRecordHeaderSize ? kRecordHeaderSize : size_t(size);
+  }
   OsFile* file_;
   std::vector<uint8_t> block_;
   int64_t start_ = 0;
@@ -132,7 +139,9 @@ int walkChain(bTree& t, int64_t pos, bool* freeRoot, ChainEnd* out) {
 // record grows in place, so a stale lastNDRec would let a record grow over
 // the one after it.
 void alignControlRecord(bTree& t, const ChainEnd& chain) {
-  if (t.cr.currentIXCount > t.cr.indexArraySize) t.cr.currentIXCount = t.cr.indexArraySize;
+  // Subscripts are handed out from currentIXCount, so it must stay inside
+  // the array; every subscript in the file is below its capacity already.
+  if (t.cr.currentIXCount > t.indexCapacity) t.cr.currentIXCount = t.indexCapacity;
   if (t.cr.indexArraySize > 0 && t.cr.currentIXCount <= uint32_t(chain.maxLoc))
     t.cr.currentIXCount = uint32_t(chain.maxLoc) + 1;
   if (t.cr.indexArraySize > 0 && t.cr.currentIXCount == 0) t.cr.currentIXCount = 1;

@@ -24,6 +24,7 @@ bTree::bTree(uint16_t size) {
   freeOnRelease = 0;
   dbErrno = 0;
   mustReload = false;
+  indexCapacity = 0;
   cr.magic = jbbformat::kMagic;
   cr.majorVersion = jbbformat::kMajorVersion;
   cr.minorVersion = jbbformat::kMinorVersion;
@@ -49,6 +50,7 @@ bTree::~bTree() {
   path = nullptr;
   resultBuffer = nullptr;
   indexArray = nullptr;
+  indexCapacity = 0;
 }
 
 int32_t bTree::walkCallback(const wchar16* key, const uint8_t* /*data*/) {

@@ -175,6 +175,12 @@ class bTree {
   // file.
   PendingWrites pending;
   bool mustReload;
+  // Entries the index array has room for.  Equal to cr.indexArraySize,
+  // except after opening a file whose stored size claims more subscripts
+  // than its length could hold records for: the array is then sized by the
+  // file (bt_open.cc) and cr keeps the stored value, which is written back
+  // as it was.  Every subscript in use is below it.
+  uint32_t indexCapacity;
 
  private:
   NodeP Search(const wchar16* target, NodeP node, int* targetPos, int depth);

@@ -41,10 +41,10 @@ char* nlsMessageTextV(uint16_t msgNum, int* severity, va_list* args) {
   return text;
 }
 
-char* nlsMessageText(uint16_t msgNum, ...) {
+char* nlsMessageText(unsigned msgNum, ...) {
   va_list args;
   va_start(args, msgNum);
-  char* text = nlsMessageTextV(msgNum, nullptr, &args);
+  char* text = nlsMessageTextV(uint16_t(msgNum), nullptr, &args);
   va_end(args);
   return text;
 }
@@ -65,14 +65,14 @@ int nlsMessageSeverity(uint16_t msgNum) {
   return severity;
 }
 
-void nlsDisplayMessage(uint16_t msgNum, ...) {
+void nlsDisplayMessage(unsigned msgNum, ...) {
   int severity = kSeverityUnknown;
   va_list args;
   va_start(args, msgNum);
-  char* text = nlsMessageTextV(msgNum, &severity, &args);
+  char* text = nlsMessageTextV(uint16_t(msgNum), &severity, &args);
   va_end(args);
   if (text == nullptr) return;
-  globalRcRaise(msgNum);
+  globalRcRaise(uint16_t(msgNum));
   if (secondLogActive()) secondLogWrite(text);
   if (severity > 4 && errorLogIsOpen()) errorLogWrite(text);
   if (nlsState != nullptr && nlsState->outputMode != kOutputNone) nlsShow(severity, text);
