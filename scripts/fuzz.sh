@@ -2,7 +2,7 @@
 # Runs one fuzz target of the fuzz preset for a given time.
 #   scripts/fuzz.sh TARGET SECONDS [WORKDIR]
 # TARGET is view or delete.  The working corpus starts from the committed
-# one (fuzz/corpus/TARGET) and lives in WORKDIR/corpus (default
+# one (fuzz/corpus/TARGET and the saved findings) and lives in WORKDIR/corpus (default
 # build/fuzz/campaign/TARGET); findings go to WORKDIR/findings, the log to
 # WORKDIR/log.  A finding does not end the run: the target is started
 # again on the grown corpus until the time is up, and the script exits 1
@@ -16,7 +16,7 @@ work=${3:-build/fuzz/campaign/$target}
 binary=build/fuzz/fuzz/fuzz_$target
 [ -x "$binary" ] || { echo "fuzz.sh: $binary is missing: cmake --build --preset fuzz" >&2; exit 2; }
 mkdir -p "$work/corpus" "$work/findings"
-cp -n fuzz/corpus/"$target"/* "$work/corpus/" 2>/dev/null || true
+cp -n fuzz/corpus/"$target"/* fuzz/regressions/"$target"/* "$work/corpus/" 2>/dev/null || true
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 [ -f "$work/executions" ] || echo 0 >"$work/executions"
@@ -25,6 +25,7 @@ found=0
 while :; do
   left=$((end - $(date +%s)))
   [ "$left" -gt 0 ] || break
+  touch "$work/log"
   start_log=$(wc -l <"$work/log" 2>/dev/null || echo 0)
   "$binary" -max_total_time="$left" -rss_limit_mb=2048 -malloc_limit_mb=512 -timeout=10 \
     -max_len=40000 -dict=fuzz/jbbdb.dict -print_final_stats=1 -artifact_prefix="$work/findings/" \

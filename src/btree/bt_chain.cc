@@ -29,6 +29,12 @@ struct ChainEnd {
   int32_t maxLoc;   // the highest subscript met
 };
 
+// The chain ends below 2^62.  Nodes are appended at the end of data, which
+// may lie past the end of the file (a last slot claimed longer than what
+// was written), and a write position is that end plus a 32-bit length: with
+// the end bounded so, no position computed from it can overflow.
+constexpr int64_t kMaxChainEnd = int64_t(1) << 62;
+
 // Records one record header at pos in the index.  Returns false (dbErrno 22)
 // when the header breaks the chain's invariants.
 bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
@@ -36,7 +42,7 @@ bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
   int32_t s = getI32(h + kNodeDiskLoc);
   bool isFree = getU32(h + kNodeRecordState) == kRecordFree;
   indexNode* e = entryAt(t, s);
-  if (slot < kRecordHeaderSize || slot > uint64_t(INT64_MAX - pos) || e == nullptr) {
+  if (slot < kRecordHeaderSize || slot > uint64_t(kMaxChainEnd - pos) || e == nullptr) {
     trError(kSourceName, __LINE__, trClass.BTREEDB,
             "openBtDb(): damaged record at %lld: slot length %llu, ixaSubscript %d.\n", static_cast<long long>(pos),
             static_cast<unsigned long long>(slot), int(s));
@@ -83,7 +89,9 @@ class HeaderReader {
   // The header at pos, or null (errno 0 at the end of the file, else the
   // read's error).
   const uint8_t* at(int64_t pos) {
-    if (pos < start_ || pos + int64_t(kRecordHeaderSize) > start_ + int64_t(length_)) {
+    // pos may lie anywhere up to INT64_MAX (a slot length leads there):
+    // the test never adds to it.
+    if (pos < start_ || uint64_t(pos - start_) + kRecordHeaderSize > length_) {
       start_ = pos;
       length_ = osFileRead(file_, block_.data(), block_.size(), pos);
       if (length_ < kRecordHeaderSize) {
