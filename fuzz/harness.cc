@@ -161,9 +161,10 @@ std::string runView(const uint8_t* data, size_t size, const std::string& path) {
   if (!writeImage(path, data, size)) return "";
   uint16_t dataSize = 0;
   if (!precheck(path, &dataSize)) return "";
-  Reading reading = readImage(data, size, false);
   KeyCollector db(dataSize);
-  if (!openAndCount(db, path)) return reading.sound ? "a well-formed database failed to open or count" : "";
+  if (!openAndCount(db, path))
+    return readImage(data, size, false).sound ? "a well-formed database failed to open or count" : "";
+  Reading reading = readImage(data, size, false);
   std::string failure;
   if (reading.sound && db.entryCount != reading.entries)
     failure = "count " + std::to_string(db.entryCount) + ", checker " + std::to_string(reading.entries);

@@ -32,12 +32,21 @@ make data0 --generate 25 --data-size 0
 make data8 --generate 25 --data-size 8
 make data100 --generate 25 --data-size 100
 make everything --generate 80 --free-slots 4 --slack 16 --shuffle --mixed --seed 11
+# Short keys and small records: trees of three and four levels in a few
+# kilobytes, which the fuzzer runs many times faster than large files.
+keys=$(mktemp)
+trap 'rm -f "$keys"' EXIT
+for i in $(seq 1 400); do printf 'k%03d\n' "$i"; done >"$keys"
+make short3 --keys "$keys" --fill 5 --data-size 0 --type 2
+head -n 90 "$keys" >"$keys.90"
+make short90 --keys "$keys.90" --fill 5 --data-size 4 --type 1 --shuffle --free-slots 3
+rm -f "$keys.90"
 for kind in $("$build" --help 2>&1 | sed -n '/^Damage kinds:/,$p' | tail -n +2 | tr -s ' ,' '\n' | grep -v '^$'); do
   make "damage-$kind" --generate 40 --damage "$kind" 2>/dev/null || true
 done
 # Deletions: a few request headers in front of a few images.
 i=0
-for image in one leaf7 two-levels three-levels full-nodes free-slots shuffled mixed everything; do
+for image in one leaf7 two-levels three-levels full-nodes free-slots shuffled mixed everything short90 short3; do
   for header in '\x03\x01\x02\x03' '\x08\x01\x81\x05\x05\x09\x0d\x02\x07' '\x05\x00\x01\x02\x03\x04'; do
     i=$((i + 1))
     { printf "$header"; cat "$out/view/$image.jbbdb"; } >"$out/delete/$image-$i.bin"
