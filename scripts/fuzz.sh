@@ -7,7 +7,8 @@
 # WORKDIR/log.  A finding does not end the run: the target is started
 # again on the grown corpus until the time is up, and the script exits 1
 # when anything was found.  The executions of every start are added up in
-# WORKDIR/executions.
+# WORKDIR/executions.  Inputs are at most JBB_FUZZ_MAX_LEN bytes (12000):
+# small images keep an execution fast; deep trees fit in that with short keys.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 target=$1
@@ -30,7 +31,7 @@ while :; do
   touch "$work/log"
   start_log=$(wc -l <"$work/log" 2>/dev/null || echo 0)
   "$binary" -max_total_time="$left" -rss_limit_mb=2048 -malloc_limit_mb=512 -timeout=10 \
-    -max_len=40000 -entropic=0 -dict=fuzz/jbbdb.dict -print_final_stats=1 -artifact_prefix="$work/findings/" \
+    -max_len="${JBB_FUZZ_MAX_LEN:-12000}" -entropic=0 -dict=fuzz/jbbdb.dict -print_final_stats=1 -artifact_prefix="$work/findings/" \
     "$work/corpus" >>"$work/log" 2>&1
   rc=$?
   runs=$(tail -n +"$((start_log + 1))" "$work/log" | sed -n 's/^stat::number_of_executed_units: *//p' | tail -1)
