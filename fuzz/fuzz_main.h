@@ -11,6 +11,9 @@
 
 namespace jbbfuzz {
 
+// One input in four has its results checked (harness.h).
+constexpr unsigned kCheckOneIn = 4;
+
 inline std::string& targetPathStore() {
   static std::string path;
   return path;

@@ -10,6 +10,6 @@
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return jbbfuzz::initialiseTarget("view"); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  jbbfuzz::reportFailure(jbbfuzz::runView(data, size, jbbfuzz::targetPath()));
+  jbbfuzz::reportFailure(jbbfuzz::runView(data, size, jbbfuzz::targetPath(), jbbfuzz::kCheckOneIn));
   return 0;
 }
