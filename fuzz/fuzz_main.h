@@ -11,8 +11,8 @@
 
 namespace jbbfuzz {
 
-// One input in four has its results checked (harness.h).
-constexpr unsigned kCheckOneIn = 4;
+// One input in eight has its results checked (harness.h).
+constexpr unsigned kCheckOneIn = 8;
 
 inline std::string& targetPathStore() {
   static std::string path;

@@ -40,13 +40,16 @@ for i in $(seq 1 400); do printf 'k%03d\n' "$i"; done >"$keys"
 make short3 --keys "$keys" --fill 5 --data-size 0 --type 2
 head -n 90 "$keys" >"$keys.90"
 make short90 --keys "$keys.90" --fill 5 --data-size 4 --type 1 --shuffle --free-slots 3
-rm -f "$keys.90"
+head -n 80 "$keys" >"$keys.80"
+make deep-small --keys "$keys.80" --fill 5 --data-size 0 --type 2
+make deep-small-change --keys "$keys.80" --fill 5 --data-size 8 --type 1 --free-slots 2
+rm -f "$keys.90" "$keys.80"
 for kind in $("$build" --help 2>&1 | sed -n '/^Damage kinds:/,$p' | tail -n +2 | tr -s ' ,' '\n' | grep -v '^$'); do
   make "damage-$kind" --generate 40 --damage "$kind" 2>/dev/null || true
 done
 # Deletions: a few request headers in front of a few images.
 i=0
-for image in one leaf7 two-levels three-levels full-nodes free-slots shuffled mixed everything short90 short3; do
+for image in one leaf7 two-levels three-levels full-nodes free-slots shuffled mixed everything short90 short3 deep-small deep-small-change; do
   for header in '\x03\x01\x02\x03' '\x08\x01\x81\x05\x05\x09\x0d\x02\x07' '\x05\x00\x01\x02\x03\x04'; do
     i=$((i + 1))
     { printf "$header"; cat "$out/view/$image.jbbdb"; } >"$out/delete/$image-$i.bin"
