@@ -158,12 +158,30 @@ void alignControlRecord(bTree& t, const ChainEnd& chain) {
     t.cr.lastIndex = chain.lastLoc;
   }
 }
+
+// The last slot may reach past the end of the file, where a write of its
+// record was cut short, but never by more than the longest slot this
+// system writes (a node image): appends go after its claimed end, and a
+// claim beyond that would have the next write leave a hole of any size in
+// the file (on a file system without holes, that many bytes of disk).
+bool lastSlotFitsTheFile(bTree& t, const ChainEnd& chain) {
+  uint64_t fileSize = 0;
+  if (!osFileSizeOf(t.dbHandle, &fileSize) || chain.end <= int64_t(fileSize) ||
+      uint64_t(chain.end) - fileSize <= jbbstorage::kMaxImageSize)
+    return true;
+  trError(kSourceName, __LINE__, trClass.BTREEDB,
+          "openBtDb(): the last slot at %lld ends %llu bytes past the end of the file.\n",
+          static_cast<long long>(chain.lastPos), static_cast<unsigned long long>(uint64_t(chain.end) - fileSize));
+  t.dbErrno = 22;
+  return false;
+}
 }  // namespace
 
 int jbbstorage::loadRecordChain(bTree& t, int64_t pos, bool* freeRoot, int64_t* endOfData) {
   ChainEnd chain{};
   int rc = walkChain(t, pos, freeRoot, &chain);
   if (rc != 0) return rc;
+  if (!lastSlotFitsTheFile(t, chain)) return kResultOpenFailed;
   alignControlRecord(t, chain);
   *endOfData = chain.end;
   return 0;

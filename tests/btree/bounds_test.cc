@@ -126,4 +126,26 @@ TEST_F(BoundsTest, SlotReachingTheEndOfThePositionRangeFailsTheOpen) {
   }
 }
 
+// A last slot may reach past the end of the file by what a cut-short write
+// leaves, but a claim far beyond it would have the next append leave a hole
+// of that size: such a chain is damage, and the file stays as it was.
+TEST_F(BoundsTest, LastSlotFarPastTheEndOfTheFileFailsTheOpen) {
+  Bytes image = build(1000);
+  const auto& last = built.slots.back();
+  uint64_t toEnd = image.size() - uint64_t(last.position);
+  for (uint64_t beyond : {uint64_t(400000), uint64_t(1) << 40}) {
+    SCOPED_TRACE(beyond);
+    jbbformat::putU64(image.data() + last.position + jbbformat::kNodeSlotLength, toEnd + beyond);
+    writeFile(path, image);
+    EXPECT_EQ(make().openBtDb(path.c_str(), false), kResultOpenFailed);
+    EXPECT_EQ(db->dbErrno, 22);
+    release();
+    EXPECT_EQ(readFile(path), image);
+  }
+  // What a cut-short write of a node can leave still opens.
+  jbbformat::putU64(image.data() + last.position + jbbformat::kNodeSlotLength, toEnd + 300000);
+  writeFile(path, image);
+  EXPECT_EQ(make().openBtDb(path.c_str(), false), 0);
+}
+
 }  // namespace
