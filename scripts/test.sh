@@ -7,6 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export WINEDEBUG=-all
+# The wine prefix is made once, before tests run two at a time: two
+# programs that both find no prefix race to create it, and the loser can
+# hang until CTest's timeout.
+wineboot -i >/dev/null 2>&1 || true
 # One wine server for the whole run: a server that shuts down while the
 # next test starts makes that test fail to connect.
 wineserver -p 2>/dev/null || true
@@ -14,6 +18,10 @@ for preset in linux asan windows; do
   echo "=== $preset ==="
   cmake --workflow --preset "$preset"
 done
+# The packages, made from the builds above and run from where they unpack.
+echo "=== packages ==="
+bash scripts/package.sh
+bash tests/package/check_packages.sh
 
 # The fuzz targets, a bounded run each on the committed corpus.
 echo "=== fuzz ==="

@@ -42,8 +42,47 @@ constexpr char kSourceName[] = "jbbtreev";
 
 using jbbstorage::dropBuffer;
 
-void jbbstorage::dropBuffer(indexNode* e) {
-  if (e->node != nullptr) KX_FREE(e->node);
+namespace {
+bool sparesAllowed() { return !trClass.MEMORY && !kxTestFailureArmed(); }
+}  // namespace
+
+NodeP jbbstorage::newReadBuffer(bTree& t, uint64_t bytes) {
+  if (!sparesAllowed() || bytes > kSpareLimit) return static_cast<NodeP>(KX_CALLOC(1, bytes));
+  auto& spare = t.spare;
+  for (int i = spare.count - 1; i >= 0; --i) {
+    NodeP p = spare.block[i];
+    if (kxBlockSize(p) < bytes) continue;
+    spare.block[i] = spare.block[--spare.count];
+    std::memset(p, 0, bytes);
+    return p;
+  }
+  // Rounded up, so that a buffer handed back fits most of its siblings.
+  constexpr uint64_t kStep = 512;
+  return static_cast<NodeP>(KX_CALLOC(1, (bytes + kStep - 1) / kStep * kStep));
+}
+
+void jbbstorage::releaseBuffer(bTree& t, NodeP p) {
+  auto& spare = t.spare;
+  if (!sparesAllowed() || spare.count == bTree::SpareBuffers::kMax) {
+    KX_FREE(p);
+    return;
+  }
+  // A broken guard is reported as freeing would report it, and the block
+  // is left alone as freeing leaves it.
+  if (kxCheckBlock(p, kSourceName, __LINE__) != 0) return;
+  if (kxBlockSize(p) > kSpareLimit) {
+    KX_FREE(p);
+    return;
+  }
+  spare.block[spare.count++] = p;
+}
+
+void jbbstorage::freeSpareBuffers(bTree& t) {
+  while (t.spare.count > 0) KX_FREE(t.spare.block[--t.spare.count]);
+}
+
+void jbbstorage::dropBuffer(bTree& t, indexNode* e) {
+  if (e->node != nullptr) releaseBuffer(t, e->node);
   e->node = nullptr;
   e->state = kStateOnDisk;
 }
@@ -135,7 +174,7 @@ void bTree::dbFree(NodeP p, const char* source, int32_t line) {
   if (e->state == kStateOccupied) {
     if (freeOnRelease) {
       removeFromList(&actList, s);
-      dropBuffer(e);
+      dropBuffer(*this, e);
     } else {
       e->state = kStateClean;
     }
@@ -155,7 +194,7 @@ int bTree::purgecache() {
   }
   if (clean != 0) {
     trPrint(TR_SITE, trClass.BTREEDB, "Dropping clean %d from the active list\n", int(clean));
-    dropBuffer(entryAt(*this, clean));
+    dropBuffer(*this, entryAt(*this, clean));
     removeFromList(&actList, clean);
     return 0;
   }

@@ -493,7 +493,7 @@ int bTree::FlushMemNodes() {
     int32_t state = e != nullptr ? e->state : kStateUnassigned;
     if (state != kStateClean && state != kStateOccupied && !isChanged(state))
       trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes() invalid entry in the  activeNode list: %d\n", int(s));
-    if (e != nullptr && state >= kStateOccupied && state <= kStateModHold) jbbstorage::dropBuffer(e);
+    if (e != nullptr && state >= kStateOccupied && state <= kStateModHold) jbbstorage::dropBuffer(*this, e);
     listCell* head = actList;
     actList = head->next;
     KX_FREE(head);

@@ -20,9 +20,11 @@ bool entrySound(const uint8_t* image, uint64_t off, uint64_t end, uint16_t dataS
   if (nkl > kMaxEntryLength || nkl < kEntryKey + 2 || off + nkl > end) return false;
   if (dataStart < kEntryKey || dataStart + dataSize > nkl) return false;
   // The key runs from offset 4 up to a zero unit that lies wholly inside
-  // the entry.
+  // the entry.  Its terminator is normally the unit just before the data
+  // record, so that unit is tried before the whole key is scanned.
   uint64_t room = (nkl - kEntryKey) / 2;
-  if (unitsBeforeZero(image + off + kEntryKey, size_t(room)) == room) return false;
+  bool endsAtData = dataStart % 2 == 0 && dataStart >= kEntryKey + 2 && getU16(image + off + dataStart - 2) == 0;
+  if (!endsAtData && unitsBeforeZero(image + off + kEntryKey, size_t(room)) == room) return false;
   *length = nkl;
   return true;
 }

@@ -52,6 +52,16 @@ inline size_t entryDataAvailable(const uint8_t* e) {
 // of entry e.
 int compareKey(const wchar16* target, const uint8_t* e);
 
+// The key of entry e as a wchar16 string read where it lies, or null when
+// it cannot be: the host's byte order is not the file's, or the key sits at
+// an odd address.  Safe because every node image was checked on its way in
+// (a zero unit inside each entry) and our own moves copy entries whole.
+inline const wchar16* keyInPlace(const uint8_t* e) {
+  const uint8_t* key = e + jbbformat::kEntryKey;
+  if (!jbbformat::hostIsLittleEndian() || reinterpret_cast<uintptr_t>(key) % alignof(wchar16) != 0) return nullptr;
+  return reinterpret_cast<const wchar16*>(key);
+}
+
 // An aligned, zero-terminated copy of one entry's key.  Short keys live in
 // the object itself; a long one takes a block from the debug allocator.
 class KeyCopy {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "btree/bt_storage.h"
 #include "btree/jbbtreev.h"
 #include "trace/kxmem.h"
 #include "trace/trace.h"
@@ -44,6 +45,7 @@ bTree::bTree(uint16_t size) {
 bTree::~bTree() {
   trPrint(TR_SITE, trClass.BTREEDB, "btree::~btree(): Entry.\n");
   FlushMemNodes();
+  jbbstorage::freeSpareBuffers(*this);
   if (path != nullptr) KX_FREE(path);
   if (resultBuffer != nullptr) KX_FREE(resultBuffer);
   if (indexArray != nullptr) KX_FREE(indexArray);

@@ -33,7 +33,7 @@ NodeP readNode(bTree& t, indexNode* e, int32_t s) {
     t.dbErrno = 22;
     return nodeFailed();
   }
-  auto p = static_cast<NodeP>(KX_CALLOC(1, e->nodeSize + jbbstorage::kReadSlack));
+  NodeP p = jbbstorage::newReadBuffer(t, e->nodeSize + jbbstorage::kReadSlack);
   if (p == nullptr) {
     t.dbErrno = 12;
     return nodeFailed();

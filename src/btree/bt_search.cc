@@ -41,8 +41,10 @@ NodeP fetchChild(bTree& tree, int32_t s, int depth) {
 
 namespace {
 
-// Hands one entry to the walk callback with an aligned copy of its key.
+// Hands one entry to the walk callback with its key in place where it is
+// aligned, else with an aligned copy.
 int32_t visitEntry(bTree& tree, const uint8_t* e) {
+  if (const wchar16* inPlace = jbbkeys::keyInPlace(e)) return tree.walkCallback(inPlace, jbbkeys::entryData(e));
   jbbkeys::KeyCopy key;
   if (!key.load(e)) {
     tree.dbErrno = 12;
@@ -142,9 +144,11 @@ int bTree::WalkTree(NodeP p, int depth) {
             std::strerror(dbErrno));
     return walkFetchFailure(dbErrno);
   }
+  // Entries are visited in order, so each is found from the one before.
+  const uint8_t* e = entryAt(p, 0);
   if (child == nullptr) {
-    for (int i = 0; i < count; ++i) {
-      int32_t rc = visitEntry(*this, entryAt(p, i));
+    for (int i = 0; i < count; ++i, e += jbbkeys::entryLength(e)) {
+      int32_t rc = visitEntry(*this, e);
       if (rc != 0) return rc;
     }
     return 0;
@@ -156,8 +160,8 @@ int bTree::WalkTree(NodeP p, int depth) {
   int rc = WalkTree(child, depth + 1);
   dbFree(child, kSourceName, __LINE__);
   if (rc != 0) return rc;
-  for (int i = 0; i < count; ++i) {
-    rc = visitEntry(*this, entryAt(p, i));
+  for (int i = 0; i < count; ++i, e += jbbkeys::entryLength(e)) {
+    rc = visitEntry(*this, e);
     if (rc != 0) return rc;
     if (i + 2 <= count) prefetchPage(branchOf(p, i + 2));
     child = jbbkeys::fetchChild(*this, branchOf(p, i + 1), depth + 1);

@@ -40,7 +40,23 @@ bool nodeImageSound(const uint8_t* image, uint64_t nodeSize, uint16_t dataSize);
 int loadRecordChain(bTree& t, int64_t pos, bool* freeRoot, int64_t* endOfData);
 
 // Drops the buffer of an entry that leaves memory: no buffer, on disk.
-void dropBuffer(indexNode* e);
+void dropBuffer(bTree& t, indexNode* e);
+
+// Spare node buffers.  The walk hands a child back and reads its sibling
+// straight after, and a heap round trip for every node costs more than the
+// node's bytes.  So up to SpareBuffers::kMax dropped buffers of at most
+// kSpareLimit bytes are kept, and a read takes one that is large enough.
+// Spares are used only while the allocator neither traces nor has a test
+// failure armed: its trace and its test hook then see exactly the calls
+// they would see without them.
+constexpr uint64_t kSpareLimit = 16384;
+// A zeroed buffer of at least `bytes` bytes (a spare or a new block), or
+// null when the heap has none.
+NodeP newReadBuffer(bTree& t, uint64_t bytes);
+// Hands a node buffer back: kept as a spare, or freed.
+void releaseBuffer(bTree& t, NodeP p);
+// Frees every spare.
+void freeSpareBuffers(bTree& t);
 
 // The index entry of subscript s, or null when s lies outside the array.
 // Every lookup by a subscript that came from a list, a node or the file

@@ -181,6 +181,12 @@ class bTree {
   // file (bt_open.cc) and cr keeps the stored value, which is written back
   // as it was.  Every subscript in use is below it.
   uint32_t indexCapacity;
+  // Node buffers handed back and kept for the next read (bt_cache.cc).
+  struct SpareBuffers {
+    static constexpr int kMax = 8;
+    NodeP block[kMax];
+    int count = 0;
+  } spare;
 
  private:
   NodeP Search(const wchar16* target, NodeP node, int* targetPos, int depth);

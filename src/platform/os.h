@@ -75,6 +75,19 @@ void osQueryVersion(uint16_t& major, uint16_t& minor, bool& ntFamily);
 size_t osCodePageToWide(int page, const char* src, size_t len, wchar16* dst, size_t cap);
 size_t osWideToCodePage(int page, const wchar16* src, size_t n, char* dst, size_t cap);
 
+// The code page of the bytes read from standard input when it is not the C
+// locale's: the console's input page where standard input is a console
+// whose page differs from the ANSI page (stdpage.h), else 0, the locale's
+// conversions.  Always 0 on Linux, whose terminals work in the locale's
+// encoding.  Decided once.
+unsigned osStdinCodePage();
+// Writes n bytes of text in the C locale's encoding to standard output;
+// returns n, or -1 when the write failed.  A Windows console is written in
+// wide characters, after what the stream holds, so the text shows right
+// whatever the console's output page; files, pipes and Linux terminals get
+// the bytes themselves.
+int osWriteStdout(const char* text, size_t n);
+
 // Whether the stream is a terminal (a console on Windows).
 bool osIsTerminal(FILE* stream);
 // Whether someone may be reading the stream as it is written: a terminal,

@@ -66,9 +66,21 @@ bool osCtime64(int64_t seconds, char* buf, size_t size) {
   p = twoDigits(p, tm.tm_min);
   *p++ = ':';
   p = twoDigits(p, tm.tm_sec);
-  int n = std::snprintf(p, sizeof text - size_t(p - text), " %d\n", tm.tm_year + 1900);
-  if (n < 0) return false;
-  size_t length = size_t(p - text) + size_t(n);
+  // The year as " %d\n" writes it, without a format to interpret.
+  long long year = (long long)tm.tm_year + 1900;
+  char digits[24];
+  size_t d = 0;
+  unsigned long long magnitude = year < 0 ? 0ull - (unsigned long long)year : (unsigned long long)year;
+  do {
+    digits[d++] = char('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  *p++ = ' ';
+  if (year < 0) *p++ = '-';
+  while (d > 0) *p++ = digits[--d];
+  *p++ = '\n';
+  *p = '\0';
+  size_t length = size_t(p - text);
   if (length >= sizeof text || length >= size) return false;
   std::memcpy(buf, text, length + 1);
   return true;

@@ -51,9 +51,6 @@ uint64_t loadU64(const void* p) {
   return v;
 }
 void storeU64(void* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
-uint64_t areaSize(const void* p) {
-  return loadU64(static_cast<const unsigned char*>(p) - kHeaderSize + kLengthOffset) - kBlockOverhead;
-}
 
 // Writes header and trailer around a runtime block; returns the caller's area.
 void* frame(void* raw, uint64_t size) {
@@ -85,6 +82,12 @@ void kxTestSetFailure(int64_t after, int64_t count) {
 uint64_t kxTestLiveBytes() { return liveBytes.load(std::memory_order_relaxed); }
 uint64_t kxTestPeakBytes() { return peakBytes.load(std::memory_order_relaxed); }
 void kxTestResetPeak() { peakBytes.store(liveBytes.load(std::memory_order_relaxed), std::memory_order_relaxed); }
+
+bool kxTestFailureArmed() { return failCount > 0; }
+
+uint64_t kxBlockSize(const void* p) {
+  return loadU64(static_cast<const unsigned char*>(p) - kHeaderSize + kLengthOffset) - kBlockOverhead;
+}
 
 void* kxMalloc(uint64_t size, const char* source, int32_t line) {
   void* raw = injectedFailure() || size > SIZE_MAX - kBlockOverhead ? nullptr : std::malloc(size + kBlockOverhead);
@@ -137,7 +140,7 @@ int kxCheckBlock(void* p, const char* source, int32_t line) {
 void* kxReAlloc(void* p, uint64_t newSize, const char* source, int32_t line) {
   if (kxCheckBlock(p, source, line) != 0) return nullptr;
   void* oldRaw = p == nullptr ? nullptr : static_cast<unsigned char*>(p) - kHeaderSize;
-  uint64_t oldSize = p == nullptr ? 0 : areaSize(p);
+  uint64_t oldSize = p == nullptr ? 0 : kxBlockSize(p);
   void* raw = injectedFailure() || newSize > SIZE_MAX - kBlockOverhead
                   ? nullptr
                   : std::realloc(oldRaw, newSize + kBlockOverhead);
@@ -162,7 +165,7 @@ void kxFree(void* p, const char* source, int32_t line) {
     return;
   }
   if (kxCheckBlock(p, source, line) != 0) return;
-  countReleased(areaSize(p));
+  countReleased(kxBlockSize(p));
   std::free(static_cast<unsigned char*>(p) - kHeaderSize);
   if (trClass.MEMORY) trPrintf(kSourceName, __LINE__, "KXMEM(-) Addr %p File %s Line %d\n", p, source, line);
 }

@@ -26,6 +26,10 @@ void* kxReAlloc(void* p, uint64_t newSize, const char* source, int32_t line);
 void kxFree(void* p, const char* source, int32_t line);
 // 0 when the block is sound or p is null; -1 when a guard is broken.
 int kxCheckBlock(void* p, const char* source, int32_t line);
+// The size a sound block p was requested with (calloc's count * size).
+uint64_t kxBlockSize(const void* p);
+// True while the test hook below has failures to hand out.
+bool kxTestFailureArmed();
 
 // Called when a request fails (never set by the utility itself).  When the
 // handler returns 2, allocFailFatal is called.

@@ -26,9 +26,9 @@ void printJournalEntry(const JournalEntry& entry, const wchar16* key) {
   dateTextLine(entry.insertedTime, inserted);
   dateTextLine(entry.objectTime, objectTime);
   DisplayKey shown(key);
-  printOut(
-      "-----------------------------------------\n   Object Name  : %s\n   Action       : %s\n   Object Type  : %s\n"
-      "   Inserted     : %s\n   Object Time  : %s\n-----------------------------------------\n\n",
-      shown.text(), actionText(entry.action, action), entry.objectType == 1 ? "File" : "Directory", inserted,
-      objectTime);
+  printPieces({"-----------------------------------------\n   Object Name  : ", shown.text(),
+               "\n   Action       : ", actionText(entry.action, action),
+               "\n   Object Type  : ", entry.objectType == 1 ? "File" : "Directory",
+               "\n   Inserted     : ", inserted, "\n   Object Time  : ", objectTime,
+               "\n-----------------------------------------\n\n"});
 }

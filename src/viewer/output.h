@@ -1,10 +1,13 @@
 // Standard output of the viewer.
 //
 // Every text is formatted into memory first and then handed to the stream
-// in one write.  A buffered standard output thus stays buffered: the
+// in one write (osWriteStdout, which shows it right on a Windows console).  A buffered standard output thus stays buffered: the
 // Windows build's printf writes each call through to the system, which
 // under a listing of a million entries costs more than the listing.
 #pragma once
+
+#include <initializer_list>
+#include <string_view>
 
 // printf to standard output; returns the bytes written or -1.
 int printOut(const char* format, ...)
@@ -14,3 +17,7 @@ int printOut(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// The pieces one after another, written in one call: for texts made only of
+// strings, such as an entry block, without a format to interpret.
+void printPieces(std::initializer_list<std::string_view> pieces);

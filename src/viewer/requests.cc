@@ -5,6 +5,7 @@
 
 #include "platform/os.h"
 #include "platform/psstr.h"
+#include "platform/stdpage.h"
 #include "viewer/entrydisplay.h"
 #include "viewer/journalinfo.h"
 #include "viewer/output.h"
@@ -128,7 +129,9 @@ void runRequestLoop(toolDB& db, FILE* in) {
     if (code == kRequestQuit) return;
     if (code == kRequestNone) continue;
     wchar16 key[kWideBufUnits];
-    if (code == kRequestDel || code == kRequestFind) mbToWide(key, argument);
+    // The key is in the bytes of standard input: the console's page when
+    // typed at one.
+    if (code == kRequestDel || code == kRequestFind) typedToWide(key, argument);
     if (code == kRequestDel) deleteRequest(db, key, in);
     if (code == kRequestFind) findRequest(db, key);
     if (code == kRequestList) listRequest(db);
