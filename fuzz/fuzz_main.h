@@ -20,9 +20,9 @@ inline std::string& targetPathStore() {
 }
 inline const std::string& targetPath() { return targetPathStore(); }
 
-// The image goes to a file of this process in JBB_FUZZ_DIR, else /dev/shm
-// (memory, no disk traffic per execution), else /tmp.  The viewer's
-// output goes to the null device.
+// The image goes to a file of this process in JBB_FUZZ_DIR (scripts/fuzz.sh
+// gives each run its own), else /dev/shm (memory, no disk traffic per
+// execution), else /tmp.  The viewer's output goes to the null device.
 inline int initialiseTarget(const char* name) {
   const char* dir = std::getenv("JBB_FUZZ_DIR");
   std::string base = dir != nullptr ? dir : "";

@@ -23,6 +23,11 @@ cp -n fuzz/corpus/"$target"/* fuzz/regressions/"$target"/* "$work/corpus/" 2>/de
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:abort_on_error=1:malloc_context_size=5:quarantine_size_mb=32
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 [ -f "$work/executions" ] || echo 0 >"$work/executions"
+# The image of each execution goes to a directory of this run, in memory
+# where the system has /dev/shm; it goes when the run ends.
+images=$(mktemp -d /dev/shm/jbbfuzz.XXXXXX 2>/dev/null || mktemp -d)
+trap 'rm -rf "$images"' EXIT
+export JBB_FUZZ_DIR=$images
 end=$(($(date +%s) + seconds))
 found=0
 while :; do
