@@ -14,6 +14,23 @@ command -v wine >/dev/null || need+=(wine64 wine)
 # the Windows one too, takes them from here.
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 [ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
+# The fuzz preset: clang with libFuzzer and the sanitizer runtimes (a
+# package the compiler only recommends).
+fuzzer_links() {
+  local dir
+  dir=$(mktemp -d)
+  printf '#include <cstddef>\n#include <cstdint>\nextern "C" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) { return 0; }\n' \
+    >"$dir/probe.cc"
+  clang++ -fsanitize=fuzzer,address,undefined "$dir/probe.cc" -o "$dir/probe" >/dev/null 2>&1
+  local rc=$?
+  rm -rf "$dir"
+  return $rc
+}
+if ! command -v clang++ >/dev/null; then
+  need+=(clang libclang-rt-dev)
+elif ! fuzzer_links; then
+  need+=(libclang-rt-dev)
+fi
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Linux build, the Linux build
 # under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows x64
-# build under wine.
+# build under wine; then each fuzz target for a bounded time (a minute, or
+# JBB_FUZZ_SECONDS) on its corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -29,3 +30,18 @@ ctest --preset windows
 echo "=== packages ==="
 bash scripts/package.sh
 bash tests/package/check_packages.sh
+
+# The fuzz targets, a bounded run each on the committed corpus.
+echo "=== fuzz ==="
+cmake --preset fuzz
+cmake --build --preset fuzz -j2
+smoke=$(mktemp -d)
+trap 'rm -rf "$smoke"' EXIT
+failed=0
+for target in view delete; do
+  if ! bash scripts/fuzz.sh "$target" "${JBB_FUZZ_SECONDS:-60}" "$smoke/$target"; then
+    failed=1
+    grep -B2 -A30 -E "ERROR|runtime error|check failed" "$smoke/$target/log" | head -80 || true
+  fi
+done
+[ "$failed" -eq 0 ] || { echo "fuzz: findings above (logs in the fuzz step's output)" >&2; exit 1; }

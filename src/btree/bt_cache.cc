@@ -113,8 +113,8 @@ const char* jbbstorage::stateName(int32_t state) {
 
 int32_t bTree::addIndexEntry() {
   trPrint(TR_SITE, trClass.BTREEDB, "addIndexEntry(): currentIXCount: %d\n", int(cr.currentIXCount));
-  if (cr.indexArraySize == cr.currentIXCount) {
-    uint32_t oldSize = cr.indexArraySize;
+  if (cr.currentIXCount >= indexCapacity) {
+    uint32_t oldSize = indexCapacity;
     uint32_t newSize = oldSize + jbbformat::kIndexGrowth;
     trPrint(TR_SITE, trClass.BTREEDB, "Increasing indexarray from %d to %d\n", int(oldSize), int(newSize));
     void* grown = newSize < oldSize ? nullptr : KX_REALLOC(indexArray, uint64_t(newSize) * sizeof(indexNode));
@@ -126,7 +126,9 @@ int32_t bTree::addIndexEntry() {
     trPrint(TR_SITE, trClass.BTREEDB, "Size was increased by kxRealloc()\n");
     indexArray = static_cast<indexNode*>(grown);
     std::memset(indexArray + oldSize, 0, jbbformat::kIndexGrowth * sizeof(indexNode));
-    cr.indexArraySize = newSize;
+    indexCapacity = newSize;
+    // A stored size larger than the array stays as it was (see indexCapacity).
+    if (newSize > cr.indexArraySize) cr.indexArraySize = newSize;
     if (cr.currentIXCount == 0) cr.currentIXCount = 1;
   }
   const indexNode& e = indexArray[cr.currentIXCount];

@@ -29,6 +29,12 @@ struct ChainEnd {
   int32_t maxLoc;   // the highest subscript met
 };
 
+// The chain ends below 2^62.  Nodes are appended at the end of data, which
+// may lie past the end of the file (a last slot claimed longer than what
+// was written), and a write position is that end plus a 32-bit length: with
+// the end bounded so, no position computed from it can overflow.
+constexpr int64_t kMaxChainEnd = int64_t(1) << 62;
+
 // Records one record header at pos in the index.  Returns false (dbErrno 22)
 // when the header breaks the chain's invariants.
 bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
@@ -36,7 +42,7 @@ bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
   int32_t s = getI32(h + kNodeDiskLoc);
   bool isFree = getU32(h + kNodeRecordState) == kRecordFree;
   indexNode* e = entryAt(t, s);
-  if (slot < kRecordHeaderSize || slot > uint64_t(INT64_MAX - pos) || e == nullptr) {
+  if (slot < kRecordHeaderSize || slot > uint64_t(kMaxChainEnd - pos) || e == nullptr) {
     trError(kSourceName, __LINE__, trClass.BTREEDB,
             "openBtDb(): damaged record at %lld: slot length %llu, ixaSubscript %d.\n", static_cast<long long>(pos),
             static_cast<unsigned long long>(slot), int(s));
@@ -75,15 +81,19 @@ bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
 // The record headers of the chain, read ahead in large blocks: one read
 // serves every header inside it, and a block read in file order streams
 // from memory where a header a slot would wait for it.
+// The block is no larger than the file: a small file costs no large
+// buffer.
 class HeaderReader {
  public:
-  explicit HeaderReader(OsFile* file) : file_(file), block_(kBlockSize) {}
+  explicit HeaderReader(OsFile* file) : file_(file), block_(blockSizeFor(file)) {}
   // The header at pos, or null (errno 0 at the end of the file, else the
   // read's error).
   const uint8_t* at(int64_t pos) {
     // A mapped file is read in place: only the headers are touched.
     if (const uint8_t* inPlace = osFileView(file_, pos, kRecordHeaderSize)) return inPlace;
-    if (pos < start_ || pos + int64_t(kRecordHeaderSize) > start_ + int64_t(length_)) {
+    // pos may lie anywhere up to INT64_MAX (a slot length leads there):
+    // the test never adds to it.
+    if (pos < start_ || uint64_t(pos - start_) + kRecordHeaderSize > length_) {
       start_ = pos;
       length_ = osFileRead(file_, block_.data(), block_.size(), pos);
       if (length_ < kRecordHeaderSize) {
@@ -96,6 +106,11 @@ class HeaderReader {
 
  private:
   static constexpr size_t kBlockSize = 256 << 10;
+  static size_t blockSizeFor(OsFile* file) {
+    uint64_t size = 0;
+    if (!osFileSizeOf(file, &size) || size >= kBlockSize) return kBlockSize;
+    return size < kRecordHeaderSize ? kRecordHeaderSize : size_t(size);
+  }
   OsFile* file_;
   std::vector<uint8_t> block_;
   int64_t start_ = 0;
@@ -134,7 +149,9 @@ int walkChain(bTree& t, int64_t pos, bool* freeRoot, ChainEnd* out) {
 // record grows in place, so a stale lastNDRec would let a record grow over
 // the one after it.
 void alignControlRecord(bTree& t, const ChainEnd& chain) {
-  if (t.cr.currentIXCount > t.cr.indexArraySize) t.cr.currentIXCount = t.cr.indexArraySize;
+  // Subscripts are handed out from currentIXCount, so it must stay inside
+  // the array; every subscript in the file is below its capacity already.
+  if (t.cr.currentIXCount > t.indexCapacity) t.cr.currentIXCount = t.indexCapacity;
   if (t.cr.indexArraySize > 0 && t.cr.currentIXCount <= uint32_t(chain.maxLoc))
     t.cr.currentIXCount = uint32_t(chain.maxLoc) + 1;
   if (t.cr.indexArraySize > 0 && t.cr.currentIXCount == 0) t.cr.currentIXCount = 1;
@@ -143,12 +160,30 @@ void alignControlRecord(bTree& t, const ChainEnd& chain) {
     t.cr.lastIndex = chain.lastLoc;
   }
 }
+
+// The last slot may reach past the end of the file, where a write of its
+// record was cut short, but never by more than the longest slot this
+// system writes (a node image): appends go after its claimed end, and a
+// claim beyond that would have the next write leave a hole of any size in
+// the file (on a file system without holes, that many bytes of disk).
+bool lastSlotFitsTheFile(bTree& t, const ChainEnd& chain) {
+  uint64_t fileSize = 0;
+  if (!osFileSizeOf(t.dbHandle, &fileSize) || chain.end <= int64_t(fileSize) ||
+      uint64_t(chain.end) - fileSize <= jbbstorage::kMaxImageSize)
+    return true;
+  trError(kSourceName, __LINE__, trClass.BTREEDB,
+          "openBtDb(): the last slot at %lld ends %llu bytes past the end of the file.\n",
+          static_cast<long long>(chain.lastPos), static_cast<unsigned long long>(uint64_t(chain.end) - fileSize));
+  t.dbErrno = 22;
+  return false;
+}
 }  // namespace
 
 int jbbstorage::loadRecordChain(bTree& t, int64_t pos, bool* freeRoot, int64_t* endOfData) {
   ChainEnd chain{};
   int rc = walkChain(t, pos, freeRoot, &chain);
   if (rc != 0) return rc;
+  if (!lastSlotFitsTheFile(t, chain)) return kResultOpenFailed;
   alignControlRecord(t, chain);
   *endOfData = chain.end;
   return 0;

@@ -67,7 +67,7 @@ namespace {
 // Keeps the index entry's copy of nodeSize equal to the node's own.
 void recordNodeSize(bTree* tree, NodeP p) {
   int32_t s = diskLocOf(p);
-  if (s > 0 && tree->indexArray != nullptr && uint32_t(s) < tree->cr.indexArraySize) {
+  if (s > 0 && tree->indexArray != nullptr && uint32_t(s) < tree->indexCapacity) {
     tree->indexArray[s].nodeSize = nodeSizeOf(p);
   }
 }

@@ -25,6 +25,7 @@ bTree::bTree(uint16_t size) {
   freeOnRelease = 0;
   dbErrno = 0;
   mustReload = false;
+  indexCapacity = 0;
   cr.magic = jbbformat::kMagic;
   cr.majorVersion = jbbformat::kMajorVersion;
   cr.minorVersion = jbbformat::kMinorVersion;
@@ -51,6 +52,7 @@ bTree::~bTree() {
   path = nullptr;
   resultBuffer = nullptr;
   indexArray = nullptr;
+  indexCapacity = 0;
 }
 
 int32_t bTree::walkCallback(const wchar16* key, const uint8_t* /*data*/) {

@@ -164,6 +164,19 @@ int makeNewRoot(bTree& t, int64_t endOfData) {
   return 0;
 }
 
+// The index array's size for a file of fileSize bytes whose control record
+// stores `stored`.  Every record takes at least its 24-byte header, so the
+// file holds no more records, and no more subscripts, than its length
+// allows; a stored size beyond that (some damage, a stray write) must not
+// size an allocation.  The bound keeps room for the subscripts of a new
+// root and of a few moved nodes and is a whole number of growth steps, so
+// a sound file, whose stored size never comes near it, gets its stored size.
+uint32_t indexCapacityFor(uint32_t stored, uint64_t fileSize) {
+  uint64_t records = fileSize > kCtrlRecSize ? (fileSize - kCtrlRecSize) / kRecordHeaderSize : 0;
+  uint64_t bound = (records + 2 + kIndexGrowth - 1) / kIndexGrowth * kIndexGrowth;
+  return bound < stored ? uint32_t(bound) : stored;
+}
+
 // Phase 3: builds the index array of an existing database and takes its
 // root into memory.  The records start right after the control record.
 int loadDatabase(bTree& t) {
@@ -188,9 +201,11 @@ int loadDatabase(bTree& t) {
   if (fileSize == kCtrlRecSize || (t.cr.indexArraySize == 0 && t.cr.currentIXCount == 0)) {
     t.cr.indexArraySize = 0;
     t.cr.currentIXCount = 0;
+    t.indexCapacity = 0;
     newRoot = true;
   } else {
-    t.indexArray = static_cast<indexNode*>(KX_CALLOC(1, uint64_t(t.cr.indexArraySize) * sizeof(indexNode)));
+    t.indexCapacity = indexCapacityFor(t.cr.indexArraySize, fileSize);
+    t.indexArray = static_cast<indexNode*>(KX_CALLOC(1, uint64_t(t.indexCapacity) * sizeof(indexNode)));
     if (t.indexArray == nullptr) {
       t.dbErrno = 12;
       return -1;
@@ -244,6 +259,7 @@ int createDatabase(bTree& t) {
           static_cast<void*>(t.dbHandle));
   if (t.indexArray != nullptr) KX_FREE(t.indexArray);
   t.indexArray = nullptr;
+  t.indexCapacity = 0;
   t.cr.magic = kMagic;
   t.cr.currentIXCount = 0;
   t.cr.indexArraySize = 0;
@@ -357,6 +373,7 @@ int bTree::makeEmpty() {
   cr.currentIXCount = 0;
   if (indexArray != nullptr) KX_FREE(indexArray);
   indexArray = nullptr;
+  indexCapacity = 0;
   emptyTreeInMemory(*this);
   traceCriticalValues(*this, "makeEmpty()");
   return dbErrno == 0 ? 1 : 0;
@@ -420,6 +437,7 @@ void dropTree(bTree& t) {
   t.pending.clear();
   if (t.indexArray != nullptr) KX_FREE(t.indexArray);
   t.indexArray = nullptr;
+  t.indexCapacity = 0;
 }
 
 // Reads the control record and the tree from the open file, as the open

@@ -30,7 +30,7 @@ const char* stateName(int32_t state);
 // image[0, nodeSize).
 bool nodeImageSound(const uint8_t* image, uint64_t nodeSize, uint16_t dataSize);
 
-// Fills the index array (allocated with cr.indexArraySize entries) from
+// Fills the index array (allocated with indexCapacity entries) from
 // the record chain that starts at file position pos: live records on disk,
 // free ones available and on avlList.  *freeRoot becomes true when the
 // root's record is free.  Then brings the control record's counts and last
@@ -62,7 +62,7 @@ void freeSpareBuffers(bTree& t);
 // Every lookup by a subscript that came from a list, a node or the file
 // goes through here, so a bad subscript can never reach past the array.
 inline indexNode* entryAt(const bTree& t, int32_t s) {
-  if (t.indexArray == nullptr || s < 1 || uint32_t(s) >= t.cr.indexArraySize) return nullptr;
+  if (t.indexArray == nullptr || s < 1 || uint32_t(s) >= t.indexCapacity) return nullptr;
   return &t.indexArray[s];
 }
 

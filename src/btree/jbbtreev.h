@@ -175,6 +175,12 @@ class bTree {
   // file.
   PendingWrites pending;
   bool mustReload;
+  // Entries the index array has room for.  Equal to cr.indexArraySize,
+  // except after opening a file whose stored size claims more subscripts
+  // than its length could hold records for: the array is then sized by the
+  // file (bt_open.cc) and cr keeps the stored value, which is written back
+  // as it was.  Every subscript in use is below it.
+  uint32_t indexCapacity;
   // Node buffers handed back and kept for the next read (bt_cache.cc).
   struct SpareBuffers {
     static constexpr int kMax = 8;

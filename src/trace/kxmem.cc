@@ -1,6 +1,7 @@
 // The debug memory allocator; the block layout is stated in kxmem.h.
 #include "trace/kxmem.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,6 +14,19 @@ constexpr size_t kLengthOffset = 8;
 
 int64_t failAfter = 0;
 int64_t failCount = 0;
+
+// The sizes of the caller's areas of all live blocks, and the most they
+// came to since the last reset (the test hook of kxmem.h).
+std::atomic<uint64_t> liveBytes{0};
+std::atomic<uint64_t> peakBytes{0};
+
+void countAllocated(uint64_t size) {
+  uint64_t now = liveBytes.fetch_add(size, std::memory_order_relaxed) + size;
+  uint64_t peak = peakBytes.load(std::memory_order_relaxed);
+  while (now > peak && !peakBytes.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+  }
+}
+void countReleased(uint64_t size) { liveBytes.fetch_sub(size, std::memory_order_relaxed); }
 
 // The test hook: true when this request is to fail.
 bool injectedFailure() {
@@ -40,6 +54,7 @@ void storeU64(void* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
 // Writes header and trailer around a runtime block; returns the caller's area.
 void* frame(void* raw, uint64_t size) {
+  countAllocated(size);
   auto* bytes = static_cast<unsigned char*>(raw);
   storeU32(bytes, BLOCK_GUARD);
   storeU64(bytes + kLengthOffset, size + kBlockOverhead);
@@ -63,6 +78,10 @@ void kxTestSetFailure(int64_t after, int64_t count) {
   failAfter = after;
   failCount = count;
 }
+
+uint64_t kxTestLiveBytes() { return liveBytes.load(std::memory_order_relaxed); }
+uint64_t kxTestPeakBytes() { return peakBytes.load(std::memory_order_relaxed); }
+void kxTestResetPeak() { peakBytes.store(liveBytes.load(std::memory_order_relaxed), std::memory_order_relaxed); }
 
 bool kxTestFailureArmed() { return failCount > 0; }
 
@@ -121,6 +140,7 @@ int kxCheckBlock(void* p, const char* source, int32_t line) {
 void* kxReAlloc(void* p, uint64_t newSize, const char* source, int32_t line) {
   if (kxCheckBlock(p, source, line) != 0) return nullptr;
   void* oldRaw = p == nullptr ? nullptr : static_cast<unsigned char*>(p) - kHeaderSize;
+  uint64_t oldSize = p == nullptr ? 0 : kxBlockSize(p);
   void* raw = injectedFailure() || newSize > SIZE_MAX - kBlockOverhead
                   ? nullptr
                   : std::realloc(oldRaw, newSize + kBlockOverhead);
@@ -130,6 +150,7 @@ void* kxReAlloc(void* p, uint64_t newSize, const char* source, int32_t line) {
     callFailHandlers(newSize);
     return nullptr;
   }
+  countReleased(oldSize);
   void* np = frame(raw, newSize);
   if (trClass.MEMORY)
     trPrintf(kSourceName, __LINE__, "KXMEM(r+) naddr %p oaddr %p nsize %ld File %s Line %d\n", np, p,
@@ -144,6 +165,7 @@ void kxFree(void* p, const char* source, int32_t line) {
     return;
   }
   if (kxCheckBlock(p, source, line) != 0) return;
+  countReleased(kxBlockSize(p));
   std::free(static_cast<unsigned char*>(p) - kHeaderSize);
   if (trClass.MEMORY) trPrintf(kSourceName, __LINE__, "KXMEM(-) Addr %p File %s Line %d\n", p, source, line);
 }

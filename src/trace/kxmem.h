@@ -40,6 +40,12 @@ extern void (*allocFailFatal)();
 // requests of kxMalloc, kxCalloc and kxReAlloc fail as if the heap were
 // exhausted.  kxTestSetFailure(0, 0) turns it off.
 void kxTestSetFailure(int64_t after, int64_t count);
+// Test hook: the bytes callers hold in live blocks, and the most they held
+// at any moment since kxTestResetPeak() (which starts it from what they
+// hold now).  Guards and headers are not counted.
+uint64_t kxTestLiveBytes();
+uint64_t kxTestPeakBytes();
+void kxTestResetPeak();
 
 #define KX_MALLOC(n) kxMalloc((n), kSourceName, __LINE__)
 #define KX_CALLOC(c, n) kxCalloc((c), (n), kSourceName, __LINE__)

@@ -19,7 +19,12 @@
 
 #include "platform/psstr.h"
 
-#if defined(__GNUC__)
+// The format check: gcc's gnu_printf (the mingw runtime's own printf
+// archetype differs from the one these statements follow), plain printf
+// for clang, which has no gnu_printf.
+#if defined(__clang__)
+#define JBB_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#elif defined(__GNUC__)
 #define JBB_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
 #define JBB_PRINTF(fmt, args)
