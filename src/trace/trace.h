@@ -17,18 +17,8 @@
 #include <cstdarg>
 #include <cstdint>
 
+#include "platform/compiler.h"
 #include "platform/psstr.h"
-
-// The format check: gcc's gnu_printf (the mingw runtime's own printf
-// archetype differs from the one these statements follow), plain printf
-// for clang, which has no gnu_printf.
-#if defined(__clang__)
-#define JBB_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-#elif defined(__GNUC__)
-#define JBB_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
-#else
-#define JBB_PRINTF(fmt, args)
-#endif
 
 // The site of one statement: module name (e.g. "jbbtreev") and line.
 struct TraceSite {

@@ -10,14 +10,10 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "platform/compiler.h"
+
 // printf to standard output; returns the bytes written or -1.
-int printOut(const char* format, ...)
-#if defined(__MINGW32__)
-    __attribute__((format(gnu_printf, 1, 2)))
-#elif defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+int printOut(const char* format, ...) JBB_PRINTF(1, 2);
 
 // The pieces one after another, written in one call: for texts made only of
 // strings, such as an entry block, without a format to interpret.
