@@ -61,6 +61,9 @@ bool readFile(const std::string& path, Bytes* bytes, std::string* error) {
 }
 
 void FileImage::release() {
+  if (file_ != nullptr) osFileClose(file_);
+  file_ = nullptr;
+  view_ = nullptr;
   osFreeLarge(data_, capacity_);
   data_ = nullptr;
   size_ = capacity_ = 0;
@@ -71,6 +74,14 @@ bool FileImage::read(const std::string& path, std::string* error) {
   OsFile* f = osFileOpen(path.c_str(), OsFileMode::kRead);
   if (!f) return fail(error, "cannot open " + path);
   size_t want = sizeNow(f);
+  if (want != 0) {
+    if (const uint8_t* view = osFileView(f, 0, want)) {
+      file_ = f;
+      view_ = view;
+      size_ = want;
+      return true;
+    }
+  }
   bool ok = true;
   if (want) {
     data_ = static_cast<uint8_t*>(osAllocLarge(want));

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "builder/records.h"
+#include "platform/osfile.h"
 
 namespace jbbbuilder {
 
@@ -19,8 +20,11 @@ bool fileExists(const std::string& path);
 // The whole file.  Opens it for reading only.
 bool readFile(const std::string& path, Bytes* bytes, std::string* error);
 
-// A whole file in one large buffer (platform/osmem.h), for files of a
-// hundred megabytes and more.  Opens the file for reading only.
+// A whole file, for files of a hundred megabytes and more.  Opens the file
+// for reading only.  Where the platform maps the file, the bytes are the
+// mapping itself (no copy, and its pages are the page cache's, not the
+// process's) and the file stays open until release; else they are read
+// into one large buffer (platform/osmem.h).
 class FileImage {
  public:
   FileImage() = default;
@@ -29,13 +33,15 @@ class FileImage {
   FileImage& operator=(const FileImage&) = delete;
 
   bool read(const std::string& path, std::string* error);
-  const uint8_t* data() const { return data_; }
+  const uint8_t* data() const { return view_ != nullptr ? view_ : data_; }
   size_t size() const { return size_; }
   void release();
 
  private:
   uint8_t* data_ = nullptr;
   size_t size_ = 0, capacity_ = 0;
+  OsFile* file_ = nullptr;  // open while view_ is in use
+  const uint8_t* view_ = nullptr;
 };
 
 struct WriteOptions {

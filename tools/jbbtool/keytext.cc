@@ -59,12 +59,9 @@ bool fail(std::string* error, const std::string& why) {
 
 }  // namespace
 
-void appendKey(std::string* out, const char16_t* units, size_t n, KeyStyle style) {
-  // Written in place: a unit takes at most 6 bytes (an escape), a pair 4.
-  size_t at = out->size();
-  out->resize(at + 6 * n + 2);
-  char* start = &(*out)[at];
-  char* p = start;
+namespace {
+// Writes the quoted key at p; returns the end.
+char* putKey(char* p, const char16_t* units, size_t n, KeyStyle style) {
   *p++ = '"';
   for (size_t i = 0; i < n; ++i) {
     uint32_t u = units[i];
@@ -94,8 +91,24 @@ void appendKey(std::string* out, const char16_t* units, size_t n, KeyStyle style
     }
   }
   *p++ = '"';
-  out->resize(at + size_t(p - start));
+  return p;
 }
+}  // namespace
+
+void appendKey(std::string* out, const char16_t* units, size_t n, KeyStyle style) {
+  // A unit takes at most 6 bytes (an escape), a pair 4.  A short key is
+  // made on the stack, a long one in place (growing a string zero-fills).
+  char local[2048];
+  if (6 * n + 2 <= sizeof local) {
+    out->append(local, size_t(putKey(local, units, n, style) - local));
+    return;
+  }
+  size_t at = out->size();
+  out->resize(at + 6 * n + 2);
+  char* start = &(*out)[at];
+  out->resize(at + size_t(putKey(start, units, n, style) - start));
+}
+
 
 void appendBytesText(std::string* out, const uint8_t* bytes, size_t n) {
   *out += '"';
