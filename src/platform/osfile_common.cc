@@ -70,26 +70,24 @@ void osFileClose(OsFile* f) {
   delete f;
 }
 
-size_t osFileRead(OsFile* f, void* buf, size_t n, int64_t pos) {
-  if (f == nullptr || pos < 0) {
-    errno = f == nullptr ? EBADF : EINVAL;
-    return 0;
-  }
-  uint64_t end = uint64_t(pos) + n;
-  coverWithView(f, end);
-  if (end <= f->mapLength) {
-    std::memcpy(buf, f->map + pos, n);
-    errno = 0;
-    return n;
-  }
-  return osfileimpl::read(f->native, buf, n, pos);
-}
-
 const uint8_t* osFileView(OsFile* f, int64_t pos, size_t n) {
   if (f == nullptr || pos < 0) return nullptr;
   uint64_t end = uint64_t(pos) + n;
   coverWithView(f, end);
   return end <= f->mapLength ? f->map + pos : nullptr;
+}
+
+size_t osFileRead(OsFile* f, void* buf, size_t n, int64_t pos) {
+  if (f == nullptr || pos < 0) {
+    errno = f == nullptr ? EBADF : EINVAL;
+    return 0;
+  }
+  if (const uint8_t* view = osFileView(f, pos, n)) {
+    std::memcpy(buf, view, n);
+    errno = 0;
+    return n;
+  }
+  return osfileimpl::read(f->native, buf, n, pos);
 }
 
 size_t osFileWrite(OsFile* f, const void* buf, size_t n, int64_t pos) {
