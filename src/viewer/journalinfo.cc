@@ -41,8 +41,12 @@ void serverAndNode(const JournalInfo& info, char* server, char* node) {
 }
 
 void decodeJournalEntry(const uint8_t* data, size_t length, JournalEntry* entry) {
-  uint8_t record[jinfo::kEntryRecordSize] = {};
-  if (length > 0) std::memcpy(record, data, length < sizeof record ? length : sizeof record);
+  uint8_t padded[jinfo::kEntryRecordSize] = {};
+  const uint8_t* record = data;
+  if (length < sizeof padded) {  // a short record reads as if zero-filled
+    if (length > 0) std::memcpy(padded, data, length);
+    record = padded;
+  }
   entry->action = getI32(record + jinfo::kAction);
   entry->objectType = getI32(record + jinfo::kObjectType);
   entry->insertedTime = getI64(record + jinfo::kInsertedTime);

@@ -10,15 +10,9 @@ namespace {
 // Finds the key's terminator and checks that the data record fits.
 void frameEntry(const uint8_t* e, size_t dataSize, FramedEntry* f) {
   size_t keyEnd = f->dataAt < f->nkl ? f->dataAt : f->nkl;  // the key ends before its data
-  f->terminated = false;
-  f->keyUnits = 0;
-  for (size_t k = kEntryKey; k + 2 <= keyEnd; k += 2) {
-    if (getU16(e + k) == 0) {
-      f->terminated = true;
-      break;
-    }
-    ++f->keyUnits;
-  }
+  size_t units = keyEnd > kEntryKey ? (keyEnd - kEntryKey) / 2 : 0;
+  f->keyUnits = unitsBeforeZero(e + kEntryKey, units);
+  f->terminated = f->keyUnits < units;
   f->dataInside = f->dataAt >= kEntryKey + 2 * (f->keyUnits + 1) && f->dataAt + dataSize <= f->nkl;
 }
 

@@ -4,6 +4,8 @@
 // formats it straight into the output buffer.
 #include <nlohmann/json.hpp>
 
+#include <cstring>
+
 #include "btree/format.h"
 #include "jbbtool/keytext.h"
 #include "jbbtool/session.h"
@@ -53,75 +55,110 @@ std::string jsonHead(const std::string& path, const uint8_t* cr) {
   return text + ",\"entries\":[\n";
 }
 
-// Formats one entry as a row of the chosen format.
+// The longest row but for its key and raw record: the labels, four
+// numbers, two times and the two texts.
+constexpr size_t kRowFixedMax = 512;
+
+// Formats one entry as a row of the chosen format, straight into the
+// output buffer.
 class RowWriter {
  public:
-  RowWriter(DumpFormat format, TextOut* out) : format_(format), out_(*out) {}
+  RowWriter(DumpFormat format, TextOut* out) : format_(format), out_(*out) {
+    char buf[32];
+    for (int32_t a = 0; a < kKnownActions; ++a) actions_[a] = actionText(a, buf);
+  }
 
   void row(const EntryRef& e) {
-    key_.resize(e.keyUnits);
-    for (size_t i = 0; i < e.keyUnits; ++i) key_[i] = char16_t(jbbformat::getU16(e.key + 2 * i));
     size_t have = e.data ? e.dataSize : 0;
     ::JournalEntry je;
     decodeJournalEntry(e.data, have, &je);
-    char actionBuf[32];
-    const char* action = actionText(je.action, actionBuf);
-    const char* type = je.objectType == 1 ? "File" : "Directory";
-    std::string& b = out_.buffer();
-    if (format_ == DumpFormat::Json) {
-      if (rows_++) b += ",\n";
-      b += "{\"key\":";
-      appendKey(&b, key_.data(), key_.size(), KeyStyle::Json);
-      b += ",\"action\":";
-      out_.putInt(je.action);
-      b += ",\"actionText\":\"";
-      b += action;
-      b += "\",\"objectType\":";
-      out_.putInt(je.objectType);
-      b += ",\"objectTypeText\":\"";
-      b += type;
-      b += "\",\"insertedUtc\":\"";
-      out_.putUtc(je.insertedTime);
-      b += "\",\"inserted\":";
-      out_.putInt(je.insertedTime);
-      b += ",\"objectTimeUtc\":\"";
-      out_.putUtc(je.objectTime);
-      b += "\",\"objectTime\":";
-      out_.putInt(je.objectTime);
-      b += ",\"raw\":\"";
-      if (have) out_.putHex(e.data, have);
-      b += "\"}";
-    } else {
-      char sep = format_ == DumpFormat::Csv ? ',' : '\t';
-      appendKey(&b, key_.data(), key_.size(), format_ == DumpFormat::Csv ? KeyStyle::Csv : KeyStyle::Text);
-      b += sep;
-      out_.putInt(je.action);
-      b += sep;
-      b += action;
-      b += sep;
-      out_.putInt(je.objectType);
-      b += sep;
-      b += type;
-      b += sep;
-      out_.putUtc(je.insertedTime);
-      b += sep;
-      out_.putInt(je.insertedTime);
-      b += sep;
-      out_.putUtc(je.objectTime);
-      b += sep;
-      out_.putInt(je.objectTime);
-      b += sep;
-      if (have) out_.putHex(e.data, have);
-      b += '\n';
-    }
+    Row r{e.key, e.keyUnits, je, e.data, have};
+    char* p = out_.room(keyTextBound(r.units) + 2 * have + kRowFixedMax);
+    out_.commit(format_ == DumpFormat::Json ? jsonRow(p, r) : tabularRow(p, r));
     out_.maybeFlush();
   }
 
  private:
+  struct Row {
+    const uint8_t* key;  // as in the file
+    size_t units;
+    const ::JournalEntry& je;
+    const uint8_t* raw;
+    size_t rawSize;
+  };
+
+  static char* text(char* p, const char* s) { return copyText(p, s, std::strlen(s)); }
+  static char* text(char* p, const std::string& s) { return copyText(p, s.data(), s.size()); }
+
+  // The action's text, made once for the usual codes.
+  char* action(char* p, int32_t code) {
+    if (code >= 0 && code < kKnownActions) return text(p, actions_[code]);
+    char buf[32];
+    return text(p, actionText(code, buf));
+  }
+
+  char* jsonRow(char* p, const Row& r) {
+    if (rows_++) p = copyLiteral(p, ",\n");
+    p = copyLiteral(p, "{\"key\":");
+    p = writeFileKey(p, r.key, r.units, KeyStyle::Json);
+    p = copyLiteral(p, ",\"action\":");
+    p = formatInt(p, r.je.action);
+    p = copyLiteral(p, ",\"actionText\":\"");
+    p = action(p, r.je.action);
+    p = copyLiteral(p, "\",\"objectType\":");
+    p = formatInt(p, r.je.objectType);
+    p = copyLiteral(p, ",\"objectTypeText\":\"");
+    p = typeText(p, r.je.objectType);
+    p = copyLiteral(p, "\",\"insertedUtc\":\"");
+    p = formatUtcAt(p, r.je.insertedTime);
+    p = copyLiteral(p, "\",\"inserted\":");
+    p = formatInt(p, r.je.insertedTime);
+    p = copyLiteral(p, ",\"objectTimeUtc\":\"");
+    p = formatUtcAt(p, r.je.objectTime);
+    p = copyLiteral(p, "\",\"objectTime\":");
+    p = formatInt(p, r.je.objectTime);
+    p = copyLiteral(p, ",\"raw\":\"");
+    p = formatHex(p, r.raw, r.rawSize);
+    return copyLiteral(p, "\"}");
+  }
+
+  // The text dump's line (tab-separated) or a CSV line.
+  char* tabularRow(char* p, const Row& r) {
+    const bool csv = format_ == DumpFormat::Csv;
+    const char sep = csv ? ',' : '\t';
+    p = writeFileKey(p, r.key, r.units, csv ? KeyStyle::Csv : KeyStyle::Text);
+    *p++ = sep;
+    p = formatInt(p, r.je.action);
+    *p++ = sep;
+    p = action(p, r.je.action);
+    *p++ = sep;
+    p = formatInt(p, r.je.objectType);
+    *p++ = sep;
+    p = typeText(p, r.je.objectType);
+    *p++ = sep;
+    p = formatUtcAt(p, r.je.insertedTime);
+    *p++ = sep;
+    p = formatInt(p, r.je.insertedTime);
+    *p++ = sep;
+    p = formatUtcAt(p, r.je.objectTime);
+    *p++ = sep;
+    p = formatInt(p, r.je.objectTime);
+    *p++ = sep;
+    p = formatHex(p, r.raw, r.rawSize);
+    *p++ = '\n';
+    return p;
+  }
+
+  static char* typeText(char* p, int32_t objectType) {
+    return objectType == 1 ? copyLiteral(p, "File") : copyLiteral(p, "Directory");
+  }
+
+  static constexpr int32_t kKnownActions = 16;
+
   DumpFormat format_;
   TextOut& out_;
-  std::u16string key_;  // the current key, reused
   size_t rows_ = 0;
+  std::string actions_[kKnownActions];
 };
 
 }  // namespace
@@ -133,7 +170,11 @@ int runDump(const std::string& file, DumpFormat format, const Streams& io) {
   if (db.size() < jbbformat::kCtrlRecSize)
     return message(io, kExitProblems, path + " is shorter than a control record; verify tells more");
   TextOut out(io.out);
-  if (format == DumpFormat::Text) appendTextHeader(db.data(), &out.buffer());
+  if (format == DumpFormat::Text) {
+    std::string header;
+    appendTextHeader(db.data(), &header);
+    out.put(header);
+  }
   if (format == DumpFormat::Csv) out.put(kCsvHeader);
   if (format == DumpFormat::Json) out.put(jsonHead(path, db.data()));
   Progress progress(io, "dump: entries");

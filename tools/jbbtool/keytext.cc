@@ -1,6 +1,11 @@
 // Keys and names as text; the escapes are listed in keytext.h.
 #include "jbbtool/keytext.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "btree/format.h"
+
 namespace jbbtool {
 
 namespace {
@@ -57,58 +62,125 @@ bool fail(std::string* error, const std::string& why) {
   return false;
 }
 
-}  // namespace
+// Whether an ASCII unit stands for itself in a style's quoted key.
+struct PlainUnits {
+  bool plain[3][128];
+  constexpr PlainUnits() : plain() {
+    for (int u = 0; u < 128; ++u) {
+      bool special = u == '"' || u == '\\' || u < 0x20;
+      plain[int(KeyStyle::Text)][u] = !special && u != 0x7F;
+      plain[int(KeyStyle::Json)][u] = !special;
+      plain[int(KeyStyle::Csv)][u] = u != '"';
+    }
+  }
+};
+constexpr PlainUnits kPlainUnits;
 
-namespace {
-// Writes the quoted key at p; returns the end.
-char* putKey(char* p, const char16_t* units, size_t n, KeyStyle style) {
-  *p++ = '"';
-  for (size_t i = 0; i < n; ++i) {
-    uint32_t u = units[i];
-    if (u < 0x80) {
-      if (u == '"') {
-        if (style == KeyStyle::Csv) {
-          *p++ = '"';
-        } else {
-          *p++ = '\\';
-        }
-        *p++ = '"';
-      } else if (u == '\\' && style != KeyStyle::Csv) {
-        *p++ = '\\';
-        *p++ = '\\';
-      } else if ((u < 0x20 || (u == 0x7F && style == KeyStyle::Text)) && style != KeyStyle::Csv) {
-        p = putUnitEscape(p, u);
-      } else {
-        *p++ = char(u);
-      }
-    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      p = putUtf8(p, 0x10000 + ((u - 0xD800) << 10) + (uint32_t(units[i + 1]) - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      p = style == KeyStyle::Text ? putUnitEscape(p, u) : putUtf8(p, 0xFFFD);
+constexpr uint64_t lanes(uint16_t v) { return v * 0x0001000100010001ull; }
+
+// The lanes of four units (one word, host order) that do not stand for
+// themselves have their bit 0x80 set in the result; zero when all four are
+// plain.  Once no lane has a bit above 0x7F, no sum carries into the next
+// lane; when one has, the result is non-zero whatever the sums give.
+template <KeyStyle S>
+uint64_t notPlain(uint64_t w) {
+  const uint64_t top = lanes(0x80);
+  auto equal = [&](uint16_t v) { return ~((w ^ lanes(v)) + lanes(0x7F)) & top; };
+  uint64_t bad = (w & lanes(0xFF80)) | equal('"');
+  if (S != KeyStyle::Csv) bad |= (~(w + lanes(0x60)) & top) | equal('\\');  // controls, backslash
+  if (S == KeyStyle::Text) bad |= (w + lanes(1)) & top;                    // 0x7F
+  return bad;
+}
+
+// The low bytes of four lanes, in order.
+char* narrowFour(char* p, uint64_t w) {
+  uint64_t b = w & lanes(0x00FF);
+  b = (b | (b >> 8)) & 0x0000FFFF0000FFFFull;
+  b = (b | (b >> 16)) & 0xFFFFFFFFull;
+  uint32_t four = uint32_t(b);
+  std::memcpy(p, &four, 4);
+  return p + 4;
+}
+
+// The unit i of a key lying as in the file.
+inline uint32_t unitAt(const uint8_t* le, size_t i) { return jbbformat::getU16(le + 2 * i); }
+
+// One unit (or a surrogate pair starting at unit *i) that needs more than
+// a copy.
+char* putUnit(char* p, const uint8_t* le, size_t n, size_t* i, KeyStyle style) {
+  uint32_t u = unitAt(le, *i);
+  uint32_t next = *i + 1 < n ? unitAt(le, *i + 1) : 0;
+  if (u < 0x80) {
+    if (u == '"') {
+      *p++ = style == KeyStyle::Csv ? '"' : '\\';
+      *p++ = '"';
+    } else if (u == '\\' && style != KeyStyle::Csv) {
+      *p++ = '\\';
+      *p++ = '\\';
+    } else if ((u < 0x20 || (u == 0x7F && style == KeyStyle::Text)) && style != KeyStyle::Csv) {
+      p = putUnitEscape(p, u);
     } else {
-      p = putUtf8(p, u);
+      *p++ = char(u);
+    }
+  } else if (u >= 0xD800 && u <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+    p = putUtf8(p, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
+    ++*i;
+  } else if (u >= 0xD800 && u <= 0xDFFF) {
+    p = style == KeyStyle::Text ? putUnitEscape(p, u) : putUtf8(p, 0xFFFD);
+  } else {
+    p = putUtf8(p, u);
+  }
+  return p;
+}
+
+// Paths are mostly ASCII: eight plain units at a time where a word's lanes
+// are in unit order, then one at a time.
+template <KeyStyle S>
+char* writeKeyIn(char* p, const uint8_t* le, size_t n) {
+  const bool* plain = kPlainUnits.plain[int(S)];
+  const bool wordwise = jbbformat::hostIsLittleEndian();
+  *p++ = '"';
+  size_t i = 0;
+  while (i < n) {
+    if (wordwise && n - i >= 8) {
+      uint64_t w[2];
+      std::memcpy(w, le + 2 * i, 16);
+      if ((notPlain<S>(w[0]) | notPlain<S>(w[1])) == 0) {
+        p = narrowFour(narrowFour(p, w[0]), w[1]);
+        i += 8;
+        continue;
+      }
+    }
+    // Up to the next unit that is not plain, then that unit.
+    size_t stop = std::min(n, i + 8);
+    while (i < stop && unitAt(le, i) < 0x80 && plain[unitAt(le, i)]) *p++ = char(unitAt(le, i++));
+    if (i < stop) {
+      p = putUnit(p, le, n, &i, S);
+      ++i;
     }
   }
   *p++ = '"';
   return p;
 }
+
 }  // namespace
 
-void appendKey(std::string* out, const char16_t* units, size_t n, KeyStyle style) {
-  // A unit takes at most 6 bytes (an escape), a pair 4.  A short key is
-  // made on the stack, a long one in place (growing a string zero-fills).
-  char local[2048];
-  if (6 * n + 2 <= sizeof local) {
-    out->append(local, size_t(putKey(local, units, n, style) - local));
-    return;
+char* writeFileKey(char* p, const uint8_t* le, size_t n, KeyStyle style) {
+  switch (style) {
+    case KeyStyle::Text: return writeKeyIn<KeyStyle::Text>(p, le, n);
+    case KeyStyle::Csv: return writeKeyIn<KeyStyle::Csv>(p, le, n);
+    default: return writeKeyIn<KeyStyle::Json>(p, le, n);
   }
-  size_t at = out->size();
-  out->resize(at + 6 * n + 2);
-  char* start = &(*out)[at];
-  out->resize(at + size_t(putKey(start, units, n, style) - start));
 }
 
+void appendKey(std::string* out, const char16_t* units, size_t n, KeyStyle style) {
+  std::vector<uint8_t> le(2 * n);
+  for (size_t i = 0; i < n; ++i) jbbformat::putU16(&le[2 * i], uint16_t(units[i]));
+  size_t at = out->size();
+  out->resize(at + keyTextBound(n));
+  char* start = &(*out)[at];
+  out->resize(at + size_t(writeFileKey(start, le.data(), n, style) - start));
+}
 
 void appendBytesText(std::string* out, const uint8_t* bytes, size_t n) {
   *out += '"';

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ namespace jbbtool {
 
 enum class KeyStyle { Text, Csv, Json };
 
+// The most bytes a key of n units takes (every unit an escape).
+constexpr size_t keyTextBound(size_t n) { return 6 * n + 2; }
+// Writes the quoted key whose n units lie at `le` as in a file
+// (little-endian) at p, which has keyTextBound(n) bytes of room; returns
+// the end.
+char* writeFileKey(char* p, const uint8_t* le, size_t n, KeyStyle style);
 void appendKey(std::string* out, const char16_t* units, size_t n, KeyStyle style);
 void appendBytesText(std::string* out, const uint8_t* bytes, size_t n);
 

@@ -1,13 +1,45 @@
 // Buffered output and fast formatting.
 #include "jbbtool/textout.h"
 
-#include <cstring>
-
 namespace jbbtool {
 
 namespace {
 
-const char kHexDigits[] = "0123456789abcdef";
+// "00" "01" ... "99": two digits a lookup.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = char('0' + i / 10);
+      text[2 * i + 1] = char('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs kPairs;
+
+struct PowersOfTen {
+  uint64_t value[20];
+  constexpr PowersOfTen() : value() {
+    value[0] = 1;
+    for (int i = 1; i < 20; ++i) value[i] = value[i - 1] * 10;
+  }
+};
+constexpr PowersOfTen kPowersOfTen;
+
+// Two lower-case hex digits for every byte value.
+struct HexPairs {
+  char text[512];
+  constexpr HexPairs() : text() {
+    const char digits[] = "0123456789abcdef";
+    for (int i = 0; i < 256; ++i) {
+      text[2 * i] = digits[i >> 4];
+      text[2 * i + 1] = digits[i & 15];
+    }
+  }
+};
+constexpr HexPairs kHexPairs;
+
+char* two(char* p, unsigned v) { return copyText(p, kPairs.text + 2 * v, 2); }
 
 // Days since 1970-01-01 to a proleptic Gregorian date (the civil calendar
 // in eras of 400 years, which also holds before 1970).
@@ -23,83 +55,120 @@ void civilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) 
   *year = int64_t(yoe) + era * 400 + (*month <= 2 ? 1 : 0);
 }
 
-char* two(char* p, unsigned v) {
-  p[0] = char('0' + v / 10);
-  p[1] = char('0' + v % 10);
-  return p + 2;
+// The days of years 0 to 9999, which hold almost every stored time.
+constexpr int64_t kDayOfYear0 = -719528, kDayAfterYear9999 = 2932897;
+
+// The same date for a day of years 0 to 9999, with 32-bit multiplications
+// and shifts only.  The calendar is shifted to start on 1 March of a year
+// far enough back that every value is positive; years of the shifted
+// calendar are split into centuries of 36524.25 days and years of 365.25,
+// and the months from March on follow 153 days in 5 (2141 / 65536 per day).
+void civilFromDaysNear(int64_t days, unsigned* year, unsigned* month, unsigned* day) {
+  constexpr uint32_t kEras = 82;  // 400-year eras the calendar is shifted by
+  uint32_t n = uint32_t(days + 719468 + int64_t(146097) * kEras);
+  uint32_t n1 = 4 * n + 3;
+  uint32_t century = n1 / 146097;
+  uint32_t n2 = (n1 % 146097) | 3;  // 4 * (day of the century) + 3
+  uint64_t p2 = uint64_t(2939745) * n2;
+  uint32_t yearOfCentury = uint32_t(p2 >> 32);
+  uint32_t dayOfYear = uint32_t(p2) / 2939745 / 4;  // from 1 March
+  uint32_t n3 = 2141 * dayOfYear + 197913;
+  bool janOrFeb = dayOfYear >= 306;
+  *year = 100 * century + yearOfCentury - 400 * kEras + janOrFeb;
+  *month = janOrFeb ? (n3 >> 16) - 12 : n3 >> 16;
+  *day = (n3 & 0xFFFF) / 2141 + 1;
+}
+
+// A year beyond four digits or before year 0: a sign and at least four digits.
+char* signedYear(char* p, int64_t year) {
+  *p++ = year < 0 ? '-' : '+';
+  uint64_t magnitude = year < 0 ? uint64_t(0) - uint64_t(year) : uint64_t(year);
+  for (uint64_t v = magnitude; v < 1000; v = v ? v * 10 : 10) *p++ = '0';
+  return formatUnsigned(p, magnitude);
 }
 
 }  // namespace
 
-size_t formatUtc(int64_t seconds, char* buf) {
+char* formatUnsigned(char* p, uint64_t v) {
+  unsigned digits = 1;
+  while (digits < 20 && v >= kPowersOfTen.value[digits]) ++digits;
+  char* end = p + digits;
+  char* q = end;
+  for (; v >= 100; v /= 100) {
+    q -= 2;
+    copyText(q, kPairs.text + 2 * (v % 100), 2);
+  }
+  if (v >= 10)
+    copyText(q - 2, kPairs.text + 2 * v, 2);
+  else
+    q[-1] = char('0' + v);
+  return end;
+}
+
+char* formatInt(char* p, int64_t v) {
+  if (v >= 0) return formatUnsigned(p, uint64_t(v));
+  *p++ = '-';
+  return formatUnsigned(p, uint64_t(0) - uint64_t(v));
+}
+
+char* formatHex(char* p, const uint8_t* bytes, size_t n) {
+  for (size_t i = 0; i < n; ++i) p = copyText(p, kHexPairs.text + 2 * bytes[i], 2);
+  return p;
+}
+
+char* formatUtcAt(char* p, int64_t seconds) {
   int64_t days = seconds / 86400, rest = seconds % 86400;
   if (rest < 0) {
     rest += 86400;
     --days;
   }
-  int64_t year;
   unsigned month, day;
-  civilFromDays(days, &year, &month, &day);
-  char* p = buf;
-  if (year >= 0 && year <= 9999) {
-    p = two(p, unsigned(year / 100));
-    p = two(p, unsigned(year % 100));
+  if (days >= kDayOfYear0 && days < kDayAfterYear9999) {
+    unsigned year;
+    civilFromDaysNear(days, &year, &month, &day);
+    p = two(p, year / 100);
+    p = two(p, year % 100);
   } else {
-    p += std::snprintf(p, 24, "%+05lld", static_cast<long long>(year));
+    int64_t year;
+    civilFromDays(days, &year, &month, &day);
+    p = signedYear(p, year);
   }
+  unsigned r = unsigned(rest);
   *p++ = '-';
   p = two(p, month);
   *p++ = '-';
   p = two(p, day);
   *p++ = 'T';
-  p = two(p, unsigned(rest / 3600));
+  p = two(p, r / 3600);
   *p++ = ':';
-  p = two(p, unsigned(rest / 60 % 60));
+  p = two(p, r / 60 % 60);
   *p++ = ':';
-  p = two(p, unsigned(rest % 60));
+  p = two(p, r % 60);
   *p++ = 'Z';
-  *p = '\0';
-  return size_t(p - buf);
+  return p;
 }
 
-void TextOut::putUnsigned(uint64_t v) {
-  char tmp[24];
-  char* p = tmp + sizeof tmp;
-  do {
-    *--p = char('0' + v % 10);
-    v /= 10;
-  } while (v);
-  buf_.append(p, size_t(tmp + sizeof tmp - p));
+size_t formatUtc(int64_t seconds, char* buf) {
+  char* end = formatUtcAt(buf, seconds);
+  *end = '\0';
+  return size_t(end - buf);
 }
 
-void TextOut::putInt(int64_t v) {
-  if (v < 0) {
-    buf_ += '-';
-    putUnsigned(uint64_t(0) - uint64_t(v));
-  } else {
-    putUnsigned(uint64_t(v));
-  }
-}
+TextOut::TextOut(FILE* stream) : stream_(stream), buf_(new char[kFlushAt + 65536]), cap_(kFlushAt + 65536) {}
 
-void TextOut::putHex(const uint8_t* bytes, size_t n) {
-  size_t at = buf_.size();
-  buf_.resize(at + 2 * n);
-  char* p = &buf_[at];
-  for (size_t i = 0; i < n; ++i) {
-    p[2 * i] = kHexDigits[bytes[i] >> 4];
-    p[2 * i + 1] = kHexDigits[bytes[i] & 15];
-  }
-}
-
-void TextOut::putUtc(int64_t seconds) {
-  char tmp[32];
-  buf_.append(tmp, formatUtc(seconds, tmp));
+void TextOut::grow(size_t n) {
+  size_t cap = cap_ * 2;
+  while (cap - used_ < n) cap *= 2;
+  std::unique_ptr<char[]> bigger(new char[cap]);
+  std::memcpy(bigger.get(), buf_.get(), used_);
+  buf_.swap(bigger);
+  cap_ = cap;
 }
 
 bool TextOut::flush() {
-  if (!buf_.empty()) {
-    if (std::fwrite(buf_.data(), 1, buf_.size(), stream_) != buf_.size()) failed_ = true;
-    buf_.clear();
+  if (used_) {
+    if (std::fwrite(buf_.get(), 1, used_, stream_) != used_) failed_ = true;
+    used_ = 0;
   }
   if (std::fflush(stream_) != 0) failed_ = true;
   return !failed_;

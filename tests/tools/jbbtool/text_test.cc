@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "btree/format.h"
@@ -43,6 +44,31 @@ TEST(UtcTime, CalendarEdges) {
   // The extremes of the stored field still give a date.
   EXPECT_EQ('Z', utc(INT64_MAX).back());
   EXPECT_EQ('Z', utc(INT64_MIN).back());
+}
+
+// Every day of years 0 to 9999 against a calendar counted day by day, at
+// a different time of day each day, and the days just outside them.
+TEST(UtcTime, EveryDayOfFourDigitYears) {
+  auto leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+  const int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  int64_t days = -719528;  // 0000-01-01
+  char want[32], got[32];
+  for (int y = 0; y <= 9999; ++y) {
+    for (int m = 1; m <= 12; ++m) {
+      int n = monthDays[m - 1] + (m == 2 && leap(y) ? 1 : 0);
+      for (int d = 1; d <= n; ++d, ++days) {
+        int64_t second = (days * 7919) % 86400;
+        if (second < 0) second += 86400;
+        std::snprintf(want, sizeof want, "%04d-%02d-%02dT%02d:%02d:%02dZ", y, m, d, int(second / 3600),
+                      int(second / 60 % 60), int(second % 60));
+        jbbtool::formatUtc(days * 86400 + second, got);
+        ASSERT_STREQ(want, got);
+      }
+    }
+  }
+  EXPECT_EQ(2932897, days);
+  EXPECT_EQ("+10000-01-01T00:00:00Z", utc(days * 86400));
+  EXPECT_EQ("-0001-12-31T23:59:59Z", utc(-719528 * int64_t(86400) - 1));
 }
 
 TEST(KeyText, TextStyleReadsBackUnitForUnit) {
