@@ -18,6 +18,7 @@ namespace {
 constexpr int kMaxDepth = 64;
 constexpr size_t kMaxProblems = 200;
 constexpr size_t kNoSlot = SIZE_MAX;
+constexpr uint32_t kNone32 = UINT32_MAX;
 
 std::string num(int64_t v) { return std::to_string(v); }
 
@@ -129,27 +130,48 @@ class Checker {
     if (pos < size) problem(int64_t(pos), num(int64_t(size - pos)) + " bytes after the last slot hold no record header");
   }
 
-  // Slot indices by diskLoc (file order within one diskLoc), for the
-  // duplicate test and for finding a node by subscript.
+  // Per subscript: the first slot (in file order) that carries it, for the
+  // duplicate test, and the first live one, for finding a node.  The
+  // subscripts a sound file can hold are looked up in a table; any other
+  // (a damaged diskLoc) among the rest of the slots ordered by diskLoc.
   void indexSlots() {
-    bySub_.resize(r_.slots.size());
-    for (size_t i = 0; i < bySub_.size(); ++i) bySub_[i] = i;
-    std::stable_sort(bySub_.begin(), bySub_.end(),
+    const size_t n = r_.slots.size();
+    tableSize_ = n < kNone32 / 4 ? std::min<uint64_t>(r_.ctrl.indexArraySize, 4 * uint64_t(n) + 1024) : 0;
+    firstAny_.assign(tableSize_, kNone32);
+    firstLive_.assign(tableSize_, kNone32);
+    firstOfSub_.assign(n, kNoSlot);
+    for (size_t i = 0; i < n; ++i) {
+      const SlotInfo& s = r_.slots[i];
+      if (!inTable(s.diskLoc)) {
+        others_.push_back(i);
+        continue;
+      }
+      uint32_t& any = firstAny_[size_t(s.diskLoc)];
+      if (any == kNone32)
+        any = uint32_t(i);
+      else
+        firstOfSub_[i] = any;
+      uint32_t& live = firstLive_[size_t(s.diskLoc)];
+      if (!s.free() && live == kNone32) live = uint32_t(i);
+    }
+    std::stable_sort(others_.begin(), others_.end(),
                      [&](size_t a, size_t b) { return r_.slots[a].diskLoc < r_.slots[b].diskLoc; });
-    firstOfSub_.assign(r_.slots.size(), kNoSlot);
-    for (size_t k = 1; k < bySub_.size(); ++k) {
-      size_t prev = bySub_[k - 1], cur = bySub_[k];
+    for (size_t k = 1; k < others_.size(); ++k) {
+      size_t prev = others_[k - 1], cur = others_[k];
       if (r_.slots[prev].diskLoc == r_.slots[cur].diskLoc)
         firstOfSub_[cur] = firstOfSub_[prev] == kNoSlot ? prev : firstOfSub_[prev];
     }
-    visited_.assign(r_.slots.size(), 0);
+    visited_.assign(n, 0);
   }
+
+  bool inTable(int32_t sub) const { return sub >= 0 && uint64_t(sub) < tableSize_; }
 
   // The first live slot that carries sub, or kNoSlot.
   size_t liveSlot(int32_t sub) const {
-    auto it = std::lower_bound(bySub_.begin(), bySub_.end(), sub,
+    if (inTable(sub)) return firstLive_[size_t(sub)] == kNone32 ? kNoSlot : firstLive_[size_t(sub)];
+    auto it = std::lower_bound(others_.begin(), others_.end(), sub,
                                [&](size_t i, int32_t v) { return r_.slots[i].diskLoc < v; });
-    for (; it != bySub_.end() && r_.slots[*it].diskLoc == sub; ++it)
+    for (; it != others_.end() && r_.slots[*it].diskLoc == sub; ++it)
       if (!r_.slots[*it].free()) return *it;
     return kNoSlot;
   }
@@ -357,8 +379,11 @@ class Checker {
   const CheckOptions& opt_;
   CheckResult& r_;
   size_t problemCount_ = 0;
-  std::vector<size_t> bySub_;       // slot indices ordered by diskLoc
-  std::vector<size_t> firstOfSub_;  // per slot: an earlier slot of its diskLoc, or kNoSlot
+  uint64_t tableSize_ = 0;            // subscripts 0 .. tableSize_-1 are in the tables
+  std::vector<uint32_t> firstAny_;    // per subscript: its first slot, or kNone32
+  std::vector<uint32_t> firstLive_;   // per subscript: its first live slot, or kNone32
+  std::vector<size_t> others_;        // the slots of other subscripts, ordered by diskLoc
+  std::vector<size_t> firstOfSub_;    // per slot: an earlier slot of its diskLoc, or kNoSlot
   std::vector<uint8_t> visited_;    // per slot
   int leafDepth_ = -1;
   const uint8_t* prevKey_ = nullptr;  // the last key of the tree order so far
