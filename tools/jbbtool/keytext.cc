@@ -78,28 +78,27 @@ constexpr PlainUnits kPlainUnits;
 
 constexpr uint64_t lanes(uint16_t v) { return v * 0x0001000100010001ull; }
 
-// The lanes of four units (one word, host order) that do not stand for
-// themselves have their bit 0x80 set in the result; zero when all four are
-// plain.  Once no lane has a bit above 0x7F, no sum carries into the next
-// lane; when one has, the result is non-zero whatever the sums give.
+constexpr uint64_t bytes8(uint8_t v) { return v * 0x0101010101010101ull; }
+
+// Eight ASCII characters, one a byte: the bytes of those that do not stand
+// for themselves have their bit 0x80 set in the result, which is zero when
+// all eight are plain.  Every byte is below 0x80, so no sum carries into
+// the next byte.
 template <KeyStyle S>
-uint64_t notPlain(uint64_t w) {
-  const uint64_t top = lanes(0x80);
-  auto equal = [&](uint16_t v) { return ~((w ^ lanes(v)) + lanes(0x7F)) & top; };
-  uint64_t bad = (w & lanes(0xFF80)) | equal('"');
-  if (S != KeyStyle::Csv) bad |= (~(w + lanes(0x60)) & top) | equal('\\');  // controls, backslash
-  if (S == KeyStyle::Text) bad |= (w + lanes(1)) & top;                    // 0x7F
+uint64_t notPlain(uint64_t c) {
+  const uint64_t top = bytes8(0x80);
+  auto equal = [&](uint8_t v) { return ~((c ^ bytes8(v)) + bytes8(0x7F)) & top; };
+  uint64_t bad = equal('"');
+  if (S != KeyStyle::Csv) bad |= (~(c + bytes8(0x60)) & top) | equal('\\');  // controls, backslash
+  if (S == KeyStyle::Text) bad |= (c + bytes8(1)) & top;                      // 0x7F
   return bad;
 }
 
-// The low bytes of four lanes, in order.
-char* narrowFour(char* p, uint64_t w) {
+// The low bytes of the four 16-bit lanes of a word, in lane order.
+uint64_t narrowFour(uint64_t w) {
   uint64_t b = w & lanes(0x00FF);
   b = (b | (b >> 8)) & 0x0000FFFF0000FFFFull;
-  b = (b | (b >> 16)) & 0xFFFFFFFFull;
-  uint32_t four = uint32_t(b);
-  std::memcpy(p, &four, 4);
-  return p + 4;
+  return (b | (b >> 16)) & 0xFFFFFFFFull;
 }
 
 // The unit i of a key lying as in the file.
@@ -145,10 +144,14 @@ char* writeKeyIn(char* p, const uint8_t* le, size_t n) {
     if (wordwise && n - i >= 8) {
       uint64_t w[2];
       std::memcpy(w, le + 2 * i, 16);
-      if ((notPlain<S>(w[0]) | notPlain<S>(w[1])) == 0) {
-        p = narrowFour(narrowFour(p, w[0]), w[1]);
-        i += 8;
-        continue;
+      if (((w[0] | w[1]) & lanes(0xFF80)) == 0) {  // all ASCII
+        uint64_t c = narrowFour(w[0]) | narrowFour(w[1]) << 32;
+        if (notPlain<S>(c) == 0) {
+          std::memcpy(p, &c, 8);
+          p += 8;
+          i += 8;
+          continue;
+        }
       }
     }
     // Up to the next unit that is not plain, then that unit.

@@ -1,6 +1,8 @@
 // Buffered output and fast formatting.
 #include "jbbtool/textout.h"
 
+#include "btree/format.h"
+
 namespace jbbtool {
 
 namespace {
@@ -89,19 +91,32 @@ char* signedYear(char* p, int64_t year) {
 
 }  // namespace
 
+namespace {
+
+// Writes v's digits backwards, ending at end.  Word is uint32_t where v
+// fits: its divisions are the cheaper ones.
+template <typename Word>
+void digitsBackwards(char* end, Word v) {
+  for (; v >= 100; v /= 100) {
+    end -= 2;
+    copyText(end, kPairs.text + 2 * (v % 100), 2);
+  }
+  if (v >= 10)
+    copyText(end - 2, kPairs.text + 2 * v, 2);
+  else
+    end[-1] = char('0' + v);
+}
+
+}  // namespace
+
 char* formatUnsigned(char* p, uint64_t v) {
   unsigned digits = 1;
   while (digits < 20 && v >= kPowersOfTen.value[digits]) ++digits;
   char* end = p + digits;
-  char* q = end;
-  for (; v >= 100; v /= 100) {
-    q -= 2;
-    copyText(q, kPairs.text + 2 * (v % 100), 2);
-  }
-  if (v >= 10)
-    copyText(q - 2, kPairs.text + 2 * v, 2);
+  if (v <= UINT32_MAX)
+    digitsBackwards(end, uint32_t(v));
   else
-    q[-1] = char('0' + v);
+    digitsBackwards(end, v);
   return end;
 }
 
@@ -111,8 +126,28 @@ char* formatInt(char* p, int64_t v) {
   return formatUnsigned(p, uint64_t(0) - uint64_t(v));
 }
 
+namespace {
+
+// Four bytes as eight hex digits, with the bytes' nibbles spread one to a
+// byte of a word (in memory order on a little-endian host) and turned into
+// digits all at once; no byte of the word carries into the next.
+char* hexFour(char* p, const uint8_t* bytes) {
+  uint64_t t = uint64_t(bytes[0]) | uint64_t(bytes[1]) << 16 | uint64_t(bytes[2]) << 32 | uint64_t(bytes[3]) << 48;
+  const uint64_t low = 0x000F000F000F000Full;
+  uint64_t nibbles = ((t >> 4) & low) | ((t & low) << 8);  // high nibble first
+  uint64_t letters = ((nibbles + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;  // 10..15
+  uint64_t digits = nibbles + 0x3030303030303030ull + letters * ('a' - '0' - 10);
+  std::memcpy(p, &digits, 8);
+  return p + 8;
+}
+
+}  // namespace
+
 char* formatHex(char* p, const uint8_t* bytes, size_t n) {
-  for (size_t i = 0; i < n; ++i) p = copyText(p, kHexPairs.text + 2 * bytes[i], 2);
+  size_t i = 0;
+  if (jbbformat::hostIsLittleEndian())
+    for (; i + 4 <= n; i += 4) p = hexFour(p, bytes + i);
+  for (; i < n; ++i) p = copyText(p, kHexPairs.text + 2 * bytes[i], 2);
   return p;
 }
 

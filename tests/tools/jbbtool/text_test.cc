@@ -15,6 +15,7 @@
 #include "jbbtool/textout.h"
 
 using jbbbuilder::Key;
+using jbbbuilder::keyToUtf8;
 using jbbtool::KeyStyle;
 
 namespace {
@@ -92,6 +93,24 @@ TEST(KeyText, TextStyleReadsBackUnitForUnit) {
   EXPECT_EQ("\"clef\xF0\x9D\x84\x9E\"", keyText(u"clef\U0001D11E", KeyStyle::Text));
   EXPECT_EQ("\"a\\uD834b\"", keyText(Key(u"a\xD834" u"b"), KeyStyle::Text));
   EXPECT_EQ("\"t\\u0009\"", keyText(u"t\t", KeyStyle::Text));
+}
+
+// Long keys go eight units at a time: a unit that needs an escape, at any
+// place in a long plain key, is written as it is on its own.
+TEST(KeyText, EscapesAnywhereInALongKey) {
+  const char16_t specials[] = {u'"', u'\\', u'\t', u'\x01', u'\x7f', u'\u00e9', u'\u65e5', char16_t(0xD834)};
+  const Key plain = u"/home/user/archive/data/file_0123456789.log";
+  for (KeyStyle style : {KeyStyle::Text, KeyStyle::Csv, KeyStyle::Json}) {
+    for (char16_t special : specials) {
+      std::string alone = keyText(Key(1, special), style);
+      alone = alone.substr(1, alone.size() - 2);
+      for (size_t at = 0; at <= plain.size(); ++at) {
+        Key k = plain.substr(0, at) + special + plain.substr(at);
+        std::string want = '"' + keyToUtf8(plain.substr(0, at)) + alone + keyToUtf8(plain.substr(at)) + '"';
+        ASSERT_EQ(want, keyText(k, style)) << int(style) << " " << int(special) << " at " << at;
+      }
+    }
+  }
 }
 
 TEST(KeyText, CsvAndJsonAreValidUtf8) {
