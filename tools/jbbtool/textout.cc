@@ -151,28 +151,37 @@ char* formatHex(char* p, const uint8_t* bytes, size_t n) {
   return p;
 }
 
-char* formatUtcAt(char* p, int64_t seconds) {
-  int64_t days = seconds / 86400, rest = seconds % 86400;
-  if (rest < 0) {
-    rest += 86400;
-    --days;
+namespace {
+
+// Seconds since 1970 as whole days and the seconds into the last one.
+void splitDays(int64_t seconds, int64_t* days, unsigned* rest) {
+  int64_t d = seconds / 86400, r = seconds % 86400;
+  if (r < 0) {
+    r += 86400;
+    --d;
   }
-  unsigned month, day;
-  if (days >= kDayOfYear0 && days < kDayAfterYear9999) {
-    unsigned year;
-    civilFromDaysNear(days, &year, &month, &day);
-    p = two(p, year / 100);
-    p = two(p, year % 100);
-  } else {
-    int64_t year;
-    civilFromDays(days, &year, &month, &day);
-    p = signedYear(p, year);
-  }
-  unsigned r = unsigned(rest);
+  *days = d;
+  *rest = unsigned(r);
+}
+
+char* monthAndDay(char* p, unsigned month, unsigned day) {
   *p++ = '-';
   p = two(p, month);
   *p++ = '-';
-  p = two(p, day);
+  return two(p, day);
+}
+
+// "YYYY-MM-DD" of a day of years 0 to 9999.
+char* nearDate(char* p, int64_t days) {
+  unsigned year, month, day;
+  civilFromDaysNear(days, &year, &month, &day);
+  p = two(p, year / 100);
+  p = two(p, year % 100);
+  return monthAndDay(p, month, day);
+}
+
+// "Thh:mm:ssZ"
+char* timeOfDay(char* p, unsigned r) {
   *p++ = 'T';
   p = two(p, r / 3600);
   *p++ = ':';
@@ -181,6 +190,25 @@ char* formatUtcAt(char* p, int64_t seconds) {
   p = two(p, r % 60);
   *p++ = 'Z';
   return p;
+}
+
+bool nearDay(int64_t days) { return days >= kDayOfYear0 && days < kDayAfterYear9999; }
+
+}  // namespace
+
+char* formatUtcAt(char* p, int64_t seconds) {
+  int64_t days;
+  unsigned rest;
+  splitDays(seconds, &days, &rest);
+  if (nearDay(days)) {
+    p = nearDate(p, days);
+  } else {
+    int64_t year;
+    unsigned month, day;
+    civilFromDays(days, &year, &month, &day);
+    p = monthAndDay(signedYear(p, year), month, day);
+  }
+  return timeOfDay(p, rest);
 }
 
 size_t formatUtc(int64_t seconds, char* buf) {
