@@ -88,6 +88,16 @@ unsigned osStdinCodePage();
 // the bytes themselves.
 int osWriteStdout(const char* text, size_t n);
 
+// What the stream makes of a LF written to it: "\r\n" for a stream in the
+// Windows runtime's text mode (standard output is, unless changed), "\n"
+// for any other.
+const char* osLineEndOf(FILE* stream);
+// Writes n bytes to the stream as they are, line ends included, in large
+// writes: the Windows C runtime translates text-mode output and writes it a
+// few hundred bytes at a time.  What the stream held before goes first.
+// Returns false when a write failed.
+bool osWriteBytes(FILE* stream, const char* bytes, size_t n);
+
 // Whether the stream is a terminal (a console on Windows).
 bool osIsTerminal(FILE* stream);
 // Whether someone may be reading the stream as it is written: a terminal,

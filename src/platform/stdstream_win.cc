@@ -6,6 +6,7 @@
 // would apply to bytes.  Files and pipes keep the ANSI page's bytes.
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <clocale>
@@ -80,4 +81,25 @@ int osWriteStdout(const char* text, size_t n) {
     if (writeConsole(text, n)) return int(n);
   }
   return std::fwrite(text, 1, n, stdout) == n ? int(n) : -1;
+}
+
+const char* osLineEndOf(FILE* stream) {
+  // The mode is read by setting one and putting the old one back.
+  int fd = _fileno(stream);
+  std::fflush(stream);
+  int mode = _setmode(fd, _O_BINARY);
+  if (mode == -1) return "\n";
+  _setmode(fd, mode);
+  return (mode & _O_TEXT) != 0 ? "\r\n" : "\n";
+}
+
+bool osWriteBytes(FILE* stream, const char* bytes, size_t n) {
+  // The stream is binary only while these bytes go out.
+  int fd = _fileno(stream);
+  if (std::fflush(stream) != 0) return false;
+  int mode = _setmode(fd, _O_BINARY);
+  bool ok = std::fwrite(bytes, 1, n, stream) == n;
+  ok = std::fflush(stream) == 0 && ok;
+  if (mode != -1) _setmode(fd, mode);
+  return ok;
 }

@@ -98,7 +98,7 @@ class RowWriter {
   }
 
   char* jsonRow(char* p, const Row& r) {
-    if (rows_++) p = copyLiteral(p, ",\n");
+    if (rows_++) p = out_.newline(copyLiteral(p, ","));
     p = copyLiteral(p, "{\"key\":");
     p = writeFileKey(p, r.key, r.units, KeyStyle::Json);
     p = copyLiteral(p, ",\"action\":");
@@ -145,8 +145,7 @@ class RowWriter {
     p = formatInt(p, r.je.objectTime);
     *p++ = sep;
     p = formatHex(p, r.raw, r.rawSize);
-    *p++ = '\n';
-    return p;
+    return out_.newline(p);
   }
 
   static char* typeText(char* p, int32_t objectType) {

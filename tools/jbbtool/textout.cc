@@ -2,6 +2,7 @@
 #include "jbbtool/textout.h"
 
 #include "btree/format.h"
+#include "platform/os.h"
 
 namespace jbbtool {
 
@@ -217,7 +218,24 @@ size_t formatUtc(int64_t seconds, char* buf) {
   return size_t(end - buf);
 }
 
-TextOut::TextOut(FILE* stream) : stream_(stream), buf_(new char[kFlushAt + 65536]), cap_(kFlushAt + 65536) {}
+TextOut::TextOut(FILE* stream)
+    : stream_(stream),
+      buf_(new char[kFlushAt + 65536]),
+      cap_(kFlushAt + 65536),
+      crlf_(std::strcmp(osLineEndOf(stream), "\r\n") == 0) {}
+
+void TextOut::put(const char* s, size_t n) {
+  if (!crlf_) {
+    commit(copyText(room(n), s, n));
+    return;
+  }
+  char* p = room(2 * n);
+  for (size_t i = 0; i < n; ++i) {
+    if (s[i] == '\n') *p++ = '\r';
+    *p++ = s[i];
+  }
+  commit(p);
+}
 
 void TextOut::grow(size_t n) {
   size_t cap = cap_ * 2;
@@ -230,7 +248,7 @@ void TextOut::grow(size_t n) {
 
 bool TextOut::flush() {
   if (used_) {
-    if (std::fwrite(buf_.get(), 1, used_, stream_) != used_) failed_ = true;
+    if (!osWriteBytes(stream_, buf_.get(), used_)) failed_ = true;
     used_ = 0;
   }
   if (std::fflush(stream_) != 0) failed_ = true;

@@ -38,6 +38,10 @@ char* copyLiteral(char* p, const char (&s)[N]) {
   return copyText(p, s, N - 1);
 }
 
+// The buffer holds the bytes as they go to the file, line ends included:
+// rows end with newline(), and text put() has its LFs made the stream's
+// line ends (CR LF for a Windows text stream), so the buffer goes out in
+// large raw writes.
 class TextOut {
  public:
   explicit TextOut(FILE* stream);
@@ -52,7 +56,13 @@ class TextOut {
   }
   void commit(char* end) { used_ = size_t(end - buf_.get()); }
 
-  void put(const char* s, size_t n) { commit(copyText(room(n), s, n)); }
+  // The stream's line end at p (at most 2 bytes).
+  char* newline(char* p) {
+    if (crlf_) *p++ = '\r';
+    *p++ = '\n';
+    return p;
+  }
+  void put(const char* s, size_t n);
   void put(char c) { put(&c, 1); }
   void put(const char* s) { put(s, std::strlen(s)); }
   void put(const std::string& s) { put(s.data(), s.size()); }
@@ -74,6 +84,7 @@ class TextOut {
   std::unique_ptr<char[]> buf_;
   size_t cap_ = 0, used_ = 0;
   bool failed_ = false;
+  bool crlf_;
 };
 
 }  // namespace jbbtool

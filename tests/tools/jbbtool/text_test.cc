@@ -72,6 +72,51 @@ TEST(UtcTime, EveryDayOfFourDigitYears) {
   EXPECT_EQ("-0001-12-31T23:59:59Z", utc(-719528 * int64_t(86400) - 1));
 }
 
+std::string fileBytes(const std::string& path) {
+  std::string bytes;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+// Dumps go out in large raw writes with their line ends made in the
+// buffer: the file must get what the stream's own writes would give it, in
+// text mode (CR LF on Windows) and in binary mode, after what the stream
+// held before.
+TEST(TextOut, WritesWhatTheStreamWould) {
+  const std::string text = "jbbdump 1\nline \"two\"\n\n";
+  for (const char* mode : {"w", "wb"}) {
+    std::string expected = testing::TempDir() + "textout_expected.txt", got = testing::TempDir() + "textout_got.txt";
+    FILE* f = std::fopen(expected.c_str(), mode);
+    ASSERT_NE(nullptr, f);
+    std::fputs("before\n", f);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fputs("row\n,\n", f);
+    std::fclose(f);
+
+    f = std::fopen(got.c_str(), mode);
+    ASSERT_NE(nullptr, f);
+    std::fputs("before\n", f);
+    {
+      jbbtool::TextOut out(f);
+      out.put(text);
+      char* p = out.room(16);
+      p = out.newline(jbbtool::copyLiteral(p, "row"));
+      p = out.newline(jbbtool::copyLiteral(p, ","));
+      out.commit(p);
+      EXPECT_TRUE(out.flush());
+    }
+    std::fclose(f);
+    EXPECT_EQ(fileBytes(expected), fileBytes(got)) << mode;
+    std::remove(expected.c_str());
+    std::remove(got.c_str());
+  }
+}
+
 TEST(KeyText, TextStyleReadsBackUnitForUnit) {
   const Key keys[] = {
       u"/plain/path.txt",
