@@ -108,17 +108,24 @@ void digitsBackwards(char* end, Word v) {
     end[-1] = char('0' + v);
 }
 
+// The digits of a 32-bit number, by a few comparisons.
+unsigned digitCount(uint32_t v) {
+  if (v < 100000) return v < 100 ? (v < 10 ? 1 : 2) : v < 1000 ? 3 : v < 10000 ? 4 : 5;
+  return v < 10000000 ? (v < 1000000 ? 6 : 7) : v < 100000000 ? 8 : v < 1000000000 ? 9 : 10;
+}
+
 }  // namespace
 
 char* formatUnsigned(char* p, uint64_t v) {
-  unsigned digits = 1;
-  while (digits < 20 && v >= kPowersOfTen.value[digits]) ++digits;
-  char* end = p + digits;
-  if (v <= UINT32_MAX)
+  if (v <= UINT32_MAX) {
+    char* end = p + digitCount(uint32_t(v));
     digitsBackwards(end, uint32_t(v));
-  else
-    digitsBackwards(end, v);
-  return end;
+    return end;
+  }
+  unsigned digits = 10;  // v is above 2^32 - 1
+  while (digits < 20 && v >= kPowersOfTen.value[digits]) ++digits;
+  digitsBackwards(p + digits, v);
+  return p + digits;
 }
 
 char* formatInt(char* p, int64_t v) {
@@ -133,7 +140,11 @@ namespace {
 // byte of a word (in memory order on a little-endian host) and turned into
 // digits all at once; no byte of the word carries into the next.
 char* hexFour(char* p, const uint8_t* bytes) {
-  uint64_t t = uint64_t(bytes[0]) | uint64_t(bytes[1]) << 16 | uint64_t(bytes[2]) << 32 | uint64_t(bytes[3]) << 48;
+  uint32_t four;
+  std::memcpy(&four, bytes, 4);
+  uint64_t t = four;
+  t = (t | t << 16) & 0x0000FFFF0000FFFFull;
+  t = (t | t << 8) & 0x00FF00FF00FF00FFull;  // byte i in the low half of lane i
   const uint64_t low = 0x000F000F000F000Full;
   uint64_t nibbles = ((t >> 4) & low) | ((t & low) << 8);  // high nibble first
   uint64_t letters = ((nibbles + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;  // 10..15

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "btree/format.h"
 #include "builder/builder.h"
@@ -45,6 +46,30 @@ TEST(UtcTime, CalendarEdges) {
   // The extremes of the stored field still give a date.
   EXPECT_EQ('Z', utc(INT64_MAX).back());
   EXPECT_EQ('Z', utc(INT64_MIN).back());
+}
+
+// Numbers at every change of digit count, both sides of 2^32, and the
+// ends of the 64-bit ranges, against the C library's own text.
+TEST(Numbers, AsTheLibraryWritesThem) {
+  std::vector<uint64_t> values = {0, UINT32_MAX, uint64_t(UINT32_MAX) + 1, UINT64_MAX};
+  for (uint64_t p = 1; p <= UINT64_MAX / 10; p *= 10)
+    for (uint64_t v : {p - 1, p, p + 1, p * 10 - 1}) values.push_back(v);
+  for (uint64_t v : values) {
+    char got[32], want[32];
+    *jbbtool::formatUnsigned(got, v) = '\0';
+    std::snprintf(want, sizeof want, "%llu", static_cast<unsigned long long>(v));
+    EXPECT_STREQ(want, got);
+    int64_t s = int64_t(v);
+    *jbbtool::formatInt(got, s) = '\0';
+    std::snprintf(want, sizeof want, "%lld", static_cast<long long>(s));
+    EXPECT_STREQ(want, got);
+  }
+  char got[32];
+  *jbbtool::formatInt(got, INT64_MIN) = '\0';
+  EXPECT_STREQ("-9223372036854775808", got);
+  const uint8_t bytes[] = {0x00, 0x09, 0x0a, 0x7f, 0x80, 0xa5, 0xff, 0x10, 0x3c};
+  *jbbtool::formatHex(got, bytes, sizeof bytes) = '\0';
+  EXPECT_STREQ("00090a7f80a5ff103c", got);
 }
 
 // Every day of years 0 to 9999 against a calendar counted day by day, at
