@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Benchmark of the viewer: the count run, random Finds in one session and
 # List of every entry, for the Linux build and for the Windows build under
-# wine, each against `cat` of the same database.  Prints a table of medians,
-# ratios and peak private (anonymous) memory.  See README, "Benchmarks".
+# wine, each against `cat` of the same database; and jbbtool's verify and
+# dumps against the viewer's count run.  Prints a table of medians, ratios
+# and peak private (anonymous) memory.  See README, "Benchmarks".
 #
 #   scripts/bench.sh [--smoke] [--sizes "N M ..."] [--rounds R] [--warmup W]
 #                    [--viewer PATH] [--viewer-exe PATH | --no-wine]
+#                    [--tool PATH] [--tool-exe PATH]
 #                    [--cache DIR] [--label TEXT] [--only RE] [--skip RE]
 #
 # Every command is started directly by jbbbench (no shell in front of it),
@@ -19,6 +21,8 @@ rounds=5
 warmup=1
 viewer="$root/build/linux/src/viewer/jbbview"
 viewer_exe="$root/build/windows/src/viewer/jbbview.exe"
+tool="$root/build/linux/tools/jbbtool"
+tool_exe="$root/build/windows/tools/jbbtool.exe"
 cache="$root/build/bench"
 label="current"
 only=""
@@ -26,9 +30,11 @@ skip=""
 finds=10000
 own_viewer=1
 own_exe=1
+own_tool=1
+own_tool_exe=1
 
 usage() {
-  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -41,6 +47,8 @@ while [ $# -gt 0 ]; do
     --viewer) viewer="$2"; own_viewer=0; shift ;;
     --viewer-exe) viewer_exe="$2"; own_exe=0; shift ;;
     --no-wine) viewer_exe="" ;;
+    --tool) tool="$2"; own_tool=0; shift ;;
+    --tool-exe) tool_exe="$2"; own_tool_exe=0; shift ;;
     --cache) cache="$2"; shift ;;
     --label) label="$2"; shift ;;
     --only) only="$2"; shift ;;
@@ -60,18 +68,24 @@ wine_loader="${JBB_WINE_LOADER:-/usr/lib/wine/wine64}"
 build_targets() {
   local targets=(jbbbuild jbbbench)
   [ "$own_viewer" = 1 ] && targets+=(jbbview)
+  [ "$own_tool" = 1 ] && targets+=(jbbtool)
   cmake --build "$root/build/linux" --target "${targets[@]}" >/dev/null
-  if [ -n "$viewer_exe" ] && [ "$own_exe" = 1 ]; then
-    cmake --build "$root/build/windows" --target jbbview >/dev/null
+  local exes=()
+  [ "$own_exe" = 1 ] && exes+=(jbbview)
+  [ "$own_tool_exe" = 1 ] && exes+=(jbbtool)
+  if [ -n "$viewer_exe" ] && [ "${#exes[@]}" -gt 0 ]; then
+    cmake --build "$root/build/windows" --target "${exes[@]}" >/dev/null
   fi
 }
 
 check_inputs() {
-  for f in "$builder" "$bench" "$viewer"; do
+  for f in "$builder" "$bench" "$viewer" "$tool"; do
     [ -x "$f" ] || { echo "bench: $f is missing (configure the linux preset first)" >&2; exit 1; }
   done
   if [ -n "$viewer_exe" ]; then
-    [ -f "$viewer_exe" ] || { echo "bench: $viewer_exe is missing (or give --no-wine)" >&2; exit 1; }
+    for f in "$viewer_exe" "$tool_exe"; do
+      [ -f "$f" ] || { echo "bench: $f is missing (or give --no-wine)" >&2; exit 1; }
+    done
     [ -x "$wine_loader" ] || { echo "bench: no wine loader at $wine_loader" >&2; exit 1; }
     export WINEDEBUG=-all
     # One wine server for all runs, so that none of them pays its start.
@@ -119,17 +133,30 @@ viewer_cases() {
   plan_line "$p.list.$n" 0 list.txt "$@" "gen$n" i
 }
 
+# jbbtool's read-only runs on the first size's database: $1 is the name
+# prefix, the rest the program and its leading arguments.
+tool_cases() {
+  local p="$1" n="$2"
+  shift 2
+  plan_line "$p.verify.$n" 0 - "$@" verify "gen$n.jbbdb"
+  plan_line "$p.dump.$n" 0 - "$@" dump "gen$n.jbbdb"
+  plan_line "$p.dumpcsv.$n" 0 - "$@" dump "gen$n.jbbdb" --format csv
+  plan_line "$p.dumpjson.$n" 0 - "$@" dump "gen$n.jbbdb" --format json
+}
+
 write_plan() {
   local first=1
   for n in $sizes; do
     plan_line "cat.$n" 0 - cat "gen$n.jbbdb"
     viewer_cases linux "$n" "$first" "$viewer"
+    [ "$first" = 1 ] && tool_cases tool "$n" "$tool"
     if [ -n "$viewer_exe" ]; then
       # Wine's own start: the program with no argument prints its usage and
       # ends with -1 (255), reading no database.
       [ "$first" = 1 ] && plan_line "wine.start" 255 - "$wine_loader" "$viewer_exe"
       plan_line "cat.$n" 0 - cat "gen$n.jbbdb"
       viewer_cases windows "$n" "$first" "$wine_loader" "$viewer_exe"
+      [ "$first" = 1 ] && tool_cases wintool "$n" "$wine_loader" "$tool_exe"
     fi
     first=0
   done

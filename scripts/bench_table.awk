@@ -46,6 +46,27 @@ function memRow(c, n, net,   a, amax) {
   printf "| %s | %s | %s | %s | %s | %s | %s |\n", c, mb(a), mb(amax), mb(rss[c]), mb(indexBytes[n] / 1024),
     mb(bound), amax <= bound ? "yes" : "no"
 }
+# jbbtool's runs against the viewer's count run of the same database, on
+# each build (wine: both net of wine's start).
+function toolRow(what, k, n,   c, w, wc) {
+  c = "tool." k "." n
+  w = has("wintool." k "." n) && has("wine.start") ? med["wintool." k "." n] - med["wine.start"] : ""
+  wc = wineNet("count." n)
+  if (!has(c) && w == "") return
+  printf "| %s | %s | %s | %s | %s | <= 5 | %s | %s | <= 5 |\n", what, has(c) ? ms(med[c]) " (" spread(c) ")" : "-",
+    ratio(med[c], med["linux.count." n]), ms(cpu[c]), ratio(cpu[c], cpu["linux.count." n]), ms(w), ratio(w, wc)
+}
+function toolTable(n) {
+  if (!has("tool.verify." n) && !has("wintool.verify." n)) return
+  print ""
+  printf "jbbtool on the %s-entry database, against the viewer's count run of it (output to /dev/null):\n\n", n
+  print "| run | Linux ms | / count run | CPU ms | CPU / count run | goal | wine net ms | / wine count run | goal |"
+  print "|---|---|---|---|---|---|---|---|---|"
+  toolRow("verify", "verify", n)
+  toolRow("dump (text)", "dump", n)
+  toolRow("dump --format csv", "dumpcsv", n)
+  toolRow("dump --format json", "dumpjson", n)
+}
 END {
   printf "### %s\n\n", label
   printf "Medians of %d rounds, ms (the range of the rounds in brackets); ratio = median / median of cat of the same file;\n", rounds
@@ -69,6 +90,7 @@ END {
   }
   addedRow(finds " random Finds, added to one Find", "finds", "find1", f, "<= 2")
   addedRow("List of all entries, added to a session with no request", "list", "session", f, "<= 30")
+  toolTable(f)
   print ""
   print "Peak private memory (RssAnon polled; wine rows net of the wine start's own) against the index array + 4 MB, in MB:"
   print ""
