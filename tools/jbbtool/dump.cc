@@ -55,15 +55,55 @@ std::string jsonHead(const std::string& path, const uint8_t* cr) {
   return text + ",\"entries\":[\n";
 }
 
-// The longest row but for its key and raw record: the labels, four
-// numbers, two times and the two texts.
+// The longest row but for its key and raw record: the labels (and the
+// room their copies take), four numbers, two times and the two texts.
 constexpr size_t kRowFixedMax = 512;
 
+// A row's fields, in order: key, action, action text, object type, its
+// text, inserted time (UTC, number), object time (UTC, number), raw record.
+// What goes before each field (labels, quotes, separators) differs by
+// format; the fields themselves do not.
+// Each is copied whole (a fixed-size copy is a few moves) and the row goes
+// on after its size.
+constexpr size_t kFields = 10, kLiteralRoom = 24;
+struct Literal {
+  char text[kLiteralRoom];
+  size_t size;
+};
+template <size_t N>
+constexpr Literal lit(const char (&s)[N]) {
+  static_assert(N <= kLiteralRoom, "a row literal longer than its room");
+  Literal l{};
+  for (size_t i = 0; i + 1 < N; ++i) l.text[i] = s[i];
+  l.size = N - 1;
+  return l;
+}
+struct RowShape {
+  Literal before[kFields];
+  Literal after;  // then the line end
+};
+constexpr RowShape kTextRow = {{lit(""), lit("\t"), lit("\t"), lit("\t"), lit("\t"), lit("\t"), lit("\t"), lit("\t"),
+                                lit("\t"), lit("\t")},
+                               lit("")};
+constexpr RowShape kCsvRow = {{lit(""), lit(","), lit(","), lit(","), lit(","), lit(","), lit(","), lit(","), lit(","),
+                               lit(",")},
+                              lit("")};
+constexpr RowShape kJsonRow = {{lit("{\"key\":"), lit(",\"action\":"), lit(",\"actionText\":\""),
+                                lit("\",\"objectType\":"), lit(",\"objectTypeText\":\""), lit("\",\"insertedUtc\":\""),
+                                lit("\",\"inserted\":"), lit(",\"objectTimeUtc\":\""), lit("\",\"objectTime\":"),
+                                lit(",\"raw\":\"")},
+                               lit("\"}")};
+
 // Formats one entry as a row of the chosen format, straight into the
-// output buffer.
+// output buffer.  JSON rows are elements of an array: a comma ends every
+// row but the last, at the start of the next.
 class RowWriter {
  public:
-  RowWriter(DumpFormat format, TextOut* out) : format_(format), out_(*out) {
+  RowWriter(DumpFormat format, TextOut* out)
+      : shape_(format == DumpFormat::Json ? kJsonRow : format == DumpFormat::Csv ? kCsvRow : kTextRow),
+        style_(format == DumpFormat::Json ? KeyStyle::Json : format == DumpFormat::Csv ? KeyStyle::Csv : KeyStyle::Text),
+        json_(format == DumpFormat::Json),
+        out_(*out) {
     char buf[32];
     for (int32_t a = 0; a < kKnownActions; ++a) actions_[a] = actionText(a, buf);
   }
@@ -72,20 +112,30 @@ class RowWriter {
     size_t have = e.data ? e.dataSize : 0;
     ::JournalEntry je;
     decodeJournalEntry(e.data, have, &je);
-    Row r{e.key, e.keyUnits, je, e.data, have};
-    char* p = out_.room(keyTextBound(r.units) + 2 * have + kRowFixedMax);
-    out_.commit(format_ == DumpFormat::Json ? jsonRow(p, r) : tabularRow(p, r));
+    char* p = out_.room(keyTextBound(e.keyUnits) + 2 * have + kRowFixedMax);
+    if (json_ && rows_++) p = out_.newline(copyLiteral(p, ","));
+    p = writeFileKey(put(p, 0), e.key, e.keyUnits, style_);
+    p = formatInt(put(p, 1), je.action);
+    p = action(put(p, 2), je.action);
+    p = formatInt(put(p, 3), je.objectType);
+    p = typeText(put(p, 4), je.objectType);
+    p = formatUtcAt(put(p, 5), je.insertedTime);
+    p = formatInt(put(p, 6), je.insertedTime);
+    p = formatUtcAt(put(p, 7), je.objectTime);
+    p = formatInt(put(p, 8), je.objectTime);
+    p = formatHex(put(p, 9), e.data, have);
+    p = literal(p, shape_.after);
+    out_.commit(json_ ? p : out_.newline(p));
     out_.maybeFlush();
   }
 
  private:
-  struct Row {
-    const uint8_t* key;  // as in the file
-    size_t units;
-    const ::JournalEntry& je;
-    const uint8_t* raw;
-    size_t rawSize;
-  };
+  // What goes before field i.
+  char* put(char* p, size_t i) const { return literal(p, shape_.before[i]); }
+  static char* literal(char* p, const Literal& l) {
+    std::memcpy(p, l.text, kLiteralRoom);
+    return p + l.size;
+  }
 
   static char* text(char* p, const char* s) { return copyText(p, s, std::strlen(s)); }
   static char* text(char* p, const std::string& s) { return copyText(p, s.data(), s.size()); }
@@ -97,64 +147,15 @@ class RowWriter {
     return text(p, actionText(code, buf));
   }
 
-  char* jsonRow(char* p, const Row& r) {
-    if (rows_++) p = out_.newline(copyLiteral(p, ","));
-    p = copyLiteral(p, "{\"key\":");
-    p = writeFileKey(p, r.key, r.units, KeyStyle::Json);
-    p = copyLiteral(p, ",\"action\":");
-    p = formatInt(p, r.je.action);
-    p = copyLiteral(p, ",\"actionText\":\"");
-    p = action(p, r.je.action);
-    p = copyLiteral(p, "\",\"objectType\":");
-    p = formatInt(p, r.je.objectType);
-    p = copyLiteral(p, ",\"objectTypeText\":\"");
-    p = typeText(p, r.je.objectType);
-    p = copyLiteral(p, "\",\"insertedUtc\":\"");
-    p = formatUtcAt(p, r.je.insertedTime);
-    p = copyLiteral(p, "\",\"inserted\":");
-    p = formatInt(p, r.je.insertedTime);
-    p = copyLiteral(p, ",\"objectTimeUtc\":\"");
-    p = formatUtcAt(p, r.je.objectTime);
-    p = copyLiteral(p, "\",\"objectTime\":");
-    p = formatInt(p, r.je.objectTime);
-    p = copyLiteral(p, ",\"raw\":\"");
-    p = formatHex(p, r.raw, r.rawSize);
-    return copyLiteral(p, "\"}");
-  }
-
-  // The text dump's line (tab-separated) or a CSV line.
-  char* tabularRow(char* p, const Row& r) {
-    const bool csv = format_ == DumpFormat::Csv;
-    const char sep = csv ? ',' : '\t';
-    p = writeFileKey(p, r.key, r.units, csv ? KeyStyle::Csv : KeyStyle::Text);
-    *p++ = sep;
-    p = formatInt(p, r.je.action);
-    *p++ = sep;
-    p = action(p, r.je.action);
-    *p++ = sep;
-    p = formatInt(p, r.je.objectType);
-    *p++ = sep;
-    p = typeText(p, r.je.objectType);
-    *p++ = sep;
-    p = formatUtcAt(p, r.je.insertedTime);
-    *p++ = sep;
-    p = formatInt(p, r.je.insertedTime);
-    *p++ = sep;
-    p = formatUtcAt(p, r.je.objectTime);
-    *p++ = sep;
-    p = formatInt(p, r.je.objectTime);
-    *p++ = sep;
-    p = formatHex(p, r.raw, r.rawSize);
-    return out_.newline(p);
-  }
-
   static char* typeText(char* p, int32_t objectType) {
     return objectType == 1 ? copyLiteral(p, "File") : copyLiteral(p, "Directory");
   }
 
   static constexpr int32_t kKnownActions = 16;
 
-  DumpFormat format_;
+  const RowShape& shape_;
+  KeyStyle style_;
+  bool json_;
   TextOut& out_;
   size_t rows_ = 0;
   std::string actions_[kKnownActions];
