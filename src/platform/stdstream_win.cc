@@ -86,6 +86,7 @@ int osWriteStdout(const char* text, size_t n) {
 const char* osLineEndOf(FILE* stream) {
   // The mode is read by setting one and putting the old one back.
   int fd = _fileno(stream);
+  if (fd < 0) return "\n";  // no descriptor behind the stream
   std::fflush(stream);
   int mode = _setmode(fd, _O_BINARY);
   if (mode == -1) return "\n";
@@ -97,7 +98,7 @@ bool osWriteBytes(FILE* stream, const char* bytes, size_t n) {
   // The stream is binary only while these bytes go out.
   int fd = _fileno(stream);
   if (std::fflush(stream) != 0) return false;
-  int mode = _setmode(fd, _O_BINARY);
+  int mode = fd >= 0 ? _setmode(fd, _O_BINARY) : -1;
   bool ok = std::fwrite(bytes, 1, n, stream) == n;
   ok = std::fflush(stream) == 0 && ok;
   if (mode != -1) _setmode(fd, mode);

@@ -107,9 +107,10 @@ class Checker {
 
   void readChain() {
     uint64_t pos = kCtrlRecSize, size = size_;
-    // Room for slots of 512 bytes on average: memory reserved but never
-    // touched costs nothing, and growing copies the whole list.
-    r_.slots.reserve((size - pos) / 512 + 16);
+    // Room for slots of 512 bytes on average, up to a million: growing
+    // copies the whole list, and what is reserved but never touched costs
+    // no page on Linux (Windows commits it).
+    r_.slots.reserve(size_t(std::min<uint64_t>((size - pos) / 512 + 16, 1 << 20)));
     while (size - pos >= kRecordHeaderSize) {
       const uint8_t* h = b_ + pos;
       SlotInfo s{int64_t(pos), getU64(h + kNodeSlotLength), getU32(h + kNodeSize),
@@ -132,8 +133,9 @@ class Checker {
 
   // Per subscript: the first slot (in file order) that carries it, for the
   // duplicate test, and the first live one, for finding a node.  The
-  // subscripts a sound file can hold are looked up in a table; any other
-  // (a damaged diskLoc) among the rest of the slots ordered by diskLoc.
+  // subscripts up to indexArraySize (at most 4 per slot) are looked up in
+  // a table; any other (a damaged diskLoc, or a sparse index) among the
+  // rest of the slots ordered by diskLoc.
   void indexSlots() {
     const size_t n = r_.slots.size();
     tableSize_ = n < kNone32 / 4 ? std::min<uint64_t>(r_.ctrl.indexArraySize, 4 * uint64_t(n) + 1024) : 0;

@@ -55,17 +55,22 @@ std::string jsonHead(const std::string& path, const uint8_t* cr) {
   return text + ",\"entries\":[\n";
 }
 
-// The longest row but for its key and raw record: the labels (and the
-// room their copies take), four numbers, two times and the two texts.
-constexpr size_t kRowFixedMax = 512;
-
-// A row's fields, in order: key, action, action text, object type, its
-// text, inserted time (UTC, number), object time (UTC, number), raw record.
-// What goes before each field (labels, quotes, separators) differs by
-// format; the fields themselves do not.
-// Each is copied whole (a fixed-size copy is a few moves) and the row goes
-// on after its size.
+// A row's ten fields, in order: key, action, action text, object type, its
+// text, inserted time in UTC, the same as a number, object time in UTC, the
+// same as a number, raw record.  What goes before each field (labels,
+// quotes, separators) and after the last differs by format; the fields
+// themselves do not.  Each of those literals is copied whole, kLiteralRoom
+// bytes (a fixed-size copy is a few moves), and the row goes on after its
+// size.
 constexpr size_t kFields = 10, kLiteralRoom = 24;
+
+// The room a row takes but for its key and raw record: every literal's
+// whole copy, a comma and a line end before a JSON row, four numbers, two
+// times, the action's text (at most 31 bytes) and "Directory".
+constexpr size_t kRowFixedMax = 512;
+static_assert(kRowFixedMax >= (kFields + 1) * kLiteralRoom + 3 + 4 * 20 + 2 * kUtcTextMax + 31 + 9,
+              "a row's fixed parts outgrow the room taken for them");
+
 struct Literal {
   char text[kLiteralRoom];
   size_t size;
@@ -114,7 +119,7 @@ class RowWriter {
     decodeJournalEntry(e.data, have, &je);
     char* p = out_.room(keyTextBound(e.keyUnits) + 2 * have + kRowFixedMax);
     if (json_ && rows_++) p = out_.newline(copyLiteral(p, ","));
-    p = writeFileKey(put(p, 0), e.key, e.keyUnits, style_);
+    p = writeFileKey(put(p, 0), e.key, e.keyUnits, style_, out_.crlf());
     p = formatInt(put(p, 1), je.action);
     p = action(put(p, 2), je.action);
     p = formatInt(put(p, 3), je.objectType);

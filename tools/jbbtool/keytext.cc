@@ -84,11 +84,14 @@ constexpr uint64_t bytes8(uint8_t v) { return v * 0x0101010101010101ull; }
 // for themselves have their bit 0x80 set in the result, which is zero when
 // all eight are plain.  Every byte is below 0x80, so no sum carries into
 // the next byte.
+// In CSV a line feed stands for itself unless crlf says it is written as
+// CR LF (as a Windows text stream wrote every LF).
 template <KeyStyle S>
-uint64_t notPlain(uint64_t c) {
+uint64_t notPlain(uint64_t c, bool crlf) {
   const uint64_t top = bytes8(0x80);
   auto equal = [&](uint8_t v) { return ~((c ^ bytes8(v)) + bytes8(0x7F)) & top; };
   uint64_t bad = equal('"');
+  if (S == KeyStyle::Csv && crlf) bad |= equal('\n');
   if (S != KeyStyle::Csv) bad |= (~(c + bytes8(0x60)) & top) | equal('\\');  // controls, backslash
   if (S == KeyStyle::Text) bad |= (c + bytes8(1)) & top;                      // 0x7F
   return bad;
@@ -106,11 +109,14 @@ inline uint32_t unitAt(const uint8_t* le, size_t i) { return jbbformat::getU16(l
 
 // One unit (or a surrogate pair starting at unit *i) that needs more than
 // a copy.
-char* putUnit(char* p, const uint8_t* le, size_t n, size_t* i, KeyStyle style) {
+char* putUnit(char* p, const uint8_t* le, size_t n, size_t* i, KeyStyle style, bool crlf) {
   uint32_t u = unitAt(le, *i);
   uint32_t next = *i + 1 < n ? unitAt(le, *i + 1) : 0;
   if (u < 0x80) {
-    if (u == '"') {
+    if (u == '\n' && style == KeyStyle::Csv && crlf) {
+      *p++ = '\r';
+      *p++ = '\n';
+    } else if (u == '"') {
       *p++ = style == KeyStyle::Csv ? '"' : '\\';
       *p++ = '"';
     } else if (u == '\\' && style != KeyStyle::Csv) {
@@ -135,7 +141,7 @@ char* putUnit(char* p, const uint8_t* le, size_t n, size_t* i, KeyStyle style) {
 // Paths are mostly ASCII: eight plain units at a time where a word's lanes
 // are in unit order, then one at a time.
 template <KeyStyle S>
-char* writeKeyIn(char* p, const uint8_t* le, size_t n) {
+char* writeKeyIn(char* p, const uint8_t* le, size_t n, bool crlf) {
   const bool* plain = kPlainUnits.plain[int(S)];
   const bool wordwise = jbbformat::hostIsLittleEndian();
   *p++ = '"';
@@ -146,7 +152,7 @@ char* writeKeyIn(char* p, const uint8_t* le, size_t n) {
       std::memcpy(w, le + 2 * i, 16);
       if (((w[0] | w[1]) & lanes(0xFF80)) == 0) {  // all ASCII
         uint64_t c = narrowFour(w[0]) | narrowFour(w[1]) << 32;
-        if (notPlain<S>(c) == 0) {
+        if (notPlain<S>(c, crlf) == 0) {
           std::memcpy(p, &c, 8);
           p += 8;
           i += 8;
@@ -156,9 +162,10 @@ char* writeKeyIn(char* p, const uint8_t* le, size_t n) {
     }
     // Up to the next unit that is not plain, then that unit.
     size_t stop = std::min(n, i + 8);
-    while (i < stop && unitAt(le, i) < 0x80 && plain[unitAt(le, i)]) *p++ = char(unitAt(le, i++));
+    const uint32_t lineFeed = S == KeyStyle::Csv && crlf ? '\n' : 0x80;  // 0x80: none
+    for (uint32_t u; i < stop && (u = unitAt(le, i)) < 0x80 && plain[u] && u != lineFeed; ++i) *p++ = char(u);
     if (i < stop) {
-      p = putUnit(p, le, n, &i, S);
+      p = putUnit(p, le, n, &i, S, crlf);
       ++i;
     }
   }
@@ -168,11 +175,11 @@ char* writeKeyIn(char* p, const uint8_t* le, size_t n) {
 
 }  // namespace
 
-char* writeFileKey(char* p, const uint8_t* le, size_t n, KeyStyle style) {
+char* writeFileKey(char* p, const uint8_t* le, size_t n, KeyStyle style, bool crlf) {
   switch (style) {
-    case KeyStyle::Text: return writeKeyIn<KeyStyle::Text>(p, le, n);
-    case KeyStyle::Csv: return writeKeyIn<KeyStyle::Csv>(p, le, n);
-    default: return writeKeyIn<KeyStyle::Json>(p, le, n);
+    case KeyStyle::Text: return writeKeyIn<KeyStyle::Text>(p, le, n, false);
+    case KeyStyle::Csv: return writeKeyIn<KeyStyle::Csv>(p, le, n, crlf);
+    default: return writeKeyIn<KeyStyle::Json>(p, le, n, false);
   }
 }
 
@@ -182,7 +189,7 @@ void appendKey(std::string* out, const char16_t* units, size_t n, KeyStyle style
   size_t at = out->size();
   out->resize(at + keyTextBound(n));
   char* start = &(*out)[at];
-  out->resize(at + size_t(writeFileKey(start, le.data(), n, style) - start));
+  out->resize(at + size_t(writeFileKey(start, le.data(), n, style, false) - start));
 }
 
 void appendBytesText(std::string* out, const uint8_t* bytes, size_t n) {

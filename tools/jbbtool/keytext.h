@@ -25,8 +25,9 @@ enum class KeyStyle { Text, Csv, Json };
 constexpr size_t keyTextBound(size_t n) { return 6 * n + 2; }
 // Writes the quoted key whose n units lie at `le` as in a file
 // (little-endian) at p, which has keyTextBound(n) bytes of room; returns
-// the end.
-char* writeFileKey(char* p, const uint8_t* le, size_t n, KeyStyle style);
+// the end.  crlf: a line feed in a CSV key is written as CR LF, the line
+// end of the stream the text goes to (the other styles escape it).
+char* writeFileKey(char* p, const uint8_t* le, size_t n, KeyStyle style, bool crlf);
 void appendKey(std::string* out, const char16_t* units, size_t n, KeyStyle style);
 void appendBytesText(std::string* out, const uint8_t* bytes, size_t n);
 

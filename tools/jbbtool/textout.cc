@@ -86,7 +86,8 @@ void civilFromDaysNear(int64_t days, unsigned* year, unsigned* month, unsigned* 
 char* signedYear(char* p, int64_t year) {
   *p++ = year < 0 ? '-' : '+';
   uint64_t magnitude = year < 0 ? uint64_t(0) - uint64_t(year) : uint64_t(year);
-  for (uint64_t v = magnitude; v < 1000; v = v ? v * 10 : 10) *p++ = '0';
+  for (uint64_t below : {1000, 100, 10})
+    if (magnitude < below) *p++ = '0';
   return formatUnsigned(p, magnitude);
 }
 

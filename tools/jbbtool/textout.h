@@ -62,6 +62,8 @@ class TextOut {
     *p++ = '\n';
     return p;
   }
+  // Whether the stream's line end is CR LF.
+  bool crlf() const { return crlf_; }
   void put(const char* s, size_t n);
   void put(char c) { put(&c, 1); }
   void put(const char* s) { put(s, std::strlen(s)); }

@@ -111,7 +111,7 @@ std::string fileBytes(const std::string& path) {
 // Dumps go out in large raw writes with their line ends made in the
 // buffer: the file must get what the stream's own writes would give it, in
 // text mode (CR LF on Windows) and in binary mode, after what the stream
-// held before.
+// held before; a line feed inside a CSV key too.
 TEST(TextOut, WritesWhatTheStreamWould) {
   const std::string text = "jbbdump 1\nline \"two\"\n\n";
   for (const char* mode : {"w", "wb"}) {
@@ -120,7 +120,7 @@ TEST(TextOut, WritesWhatTheStreamWould) {
     ASSERT_NE(nullptr, f);
     std::fputs("before\n", f);
     std::fwrite(text.data(), 1, text.size(), f);
-    std::fputs("row\n,\n", f);
+    std::fputs("row\n,\n\"line\nfeed\"\n", f);
     std::fclose(f);
 
     f = std::fopen(got.c_str(), mode);
@@ -133,6 +133,9 @@ TEST(TextOut, WritesWhatTheStreamWould) {
       p = out.newline(jbbtool::copyLiteral(p, "row"));
       p = out.newline(jbbtool::copyLiteral(p, ","));
       out.commit(p);
+      const uint8_t key[] = {'l', 0, 'i', 0, 'n', 0, 'e', 0, '\n', 0, 'f', 0, 'e', 0, 'e', 0, 'd', 0};
+      p = out.room(jbbtool::keyTextBound(9) + 2);
+      out.commit(out.newline(jbbtool::writeFileKey(p, key, 9, KeyStyle::Csv, out.crlf())));
       EXPECT_TRUE(out.flush());
     }
     std::fclose(f);
