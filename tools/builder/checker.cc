@@ -386,7 +386,7 @@ class Checker {
   std::vector<uint32_t> firstLive_;   // per subscript: its first live slot, or kNone32
   std::vector<size_t> others_;        // the slots of other subscripts, ordered by diskLoc
   std::vector<size_t> firstOfSub_;    // per slot: an earlier slot of its diskLoc, or kNoSlot
-  std::vector<uint8_t> visited_;    // per slot
+  std::vector<uint8_t> visited_;      // per slot
   int leafDepth_ = -1;
   const uint8_t* prevKey_ = nullptr;  // the last key of the tree order so far
   size_t prevUnits_ = 0;

@@ -91,10 +91,6 @@ char* signedYear(char* p, int64_t year) {
   return formatUnsigned(p, magnitude);
 }
 
-}  // namespace
-
-namespace {
-
 // Writes v's digits backwards, ending at end.  Word is uint32_t where v
 // fits: its divisions are the cheaper ones.
 template <typename Word>
@@ -115,28 +111,6 @@ unsigned digitCount(uint32_t v) {
   return v < 10000000 ? (v < 1000000 ? 6 : 7) : v < 100000000 ? 8 : v < 1000000000 ? 9 : 10;
 }
 
-}  // namespace
-
-char* formatUnsigned(char* p, uint64_t v) {
-  if (v <= UINT32_MAX) {
-    char* end = p + digitCount(uint32_t(v));
-    digitsBackwards(end, uint32_t(v));
-    return end;
-  }
-  unsigned digits = 10;  // v is above 2^32 - 1
-  while (digits < 20 && v >= kPowersOfTen.value[digits]) ++digits;
-  digitsBackwards(p + digits, v);
-  return p + digits;
-}
-
-char* formatInt(char* p, int64_t v) {
-  if (v >= 0) return formatUnsigned(p, uint64_t(v));
-  *p++ = '-';
-  return formatUnsigned(p, uint64_t(0) - uint64_t(v));
-}
-
-namespace {
-
 // Four bytes as eight hex digits, with the bytes' nibbles spread one to a
 // byte of a word (in memory order on a little-endian host) and turned into
 // digits all at once; no byte of the word carries into the next.
@@ -153,18 +127,6 @@ char* hexFour(char* p, const uint8_t* bytes) {
   std::memcpy(p, &digits, 8);
   return p + 8;
 }
-
-}  // namespace
-
-char* formatHex(char* p, const uint8_t* bytes, size_t n) {
-  size_t i = 0;
-  if (jbbformat::hostIsLittleEndian())
-    for (; i + 4 <= n; i += 4) p = hexFour(p, bytes + i);
-  for (; i < n; ++i) p = copyText(p, kHexPairs.text + 2 * bytes[i], 2);
-  return p;
-}
-
-namespace {
 
 // Seconds since 1970 as whole days and the seconds into the last one.
 void splitDays(int64_t seconds, int64_t* days, unsigned* rest) {
@@ -208,6 +170,32 @@ char* timeOfDay(char* p, unsigned r) {
 bool nearDay(int64_t days) { return days >= kDayOfYear0 && days < kDayAfterYear9999; }
 
 }  // namespace
+
+char* formatUnsigned(char* p, uint64_t v) {
+  if (v <= UINT32_MAX) {
+    char* end = p + digitCount(uint32_t(v));
+    digitsBackwards(end, uint32_t(v));
+    return end;
+  }
+  unsigned digits = 10;  // v is above 2^32 - 1
+  while (digits < 20 && v >= kPowersOfTen.value[digits]) ++digits;
+  digitsBackwards(p + digits, v);
+  return p + digits;
+}
+
+char* formatInt(char* p, int64_t v) {
+  if (v >= 0) return formatUnsigned(p, uint64_t(v));
+  *p++ = '-';
+  return formatUnsigned(p, uint64_t(0) - uint64_t(v));
+}
+
+char* formatHex(char* p, const uint8_t* bytes, size_t n) {
+  size_t i = 0;
+  if (jbbformat::hostIsLittleEndian())
+    for (; i + 4 <= n; i += 4) p = hexFour(p, bytes + i);
+  for (; i < n; ++i) p = copyText(p, kHexPairs.text + 2 * bytes[i], 2);
+  return p;
+}
 
 char* formatUtcAt(char* p, int64_t seconds) {
   int64_t days;

@@ -68,10 +68,7 @@ class TextOut {
   void put(char c) { put(&c, 1); }
   void put(const char* s) { put(s, std::strlen(s)); }
   void put(const std::string& s) { put(s.data(), s.size()); }
-  void putInt(int64_t v) { commit(formatInt(room(20), v)); }
   void putUnsigned(uint64_t v) { commit(formatUnsigned(room(20), v)); }
-  void putHex(const uint8_t* bytes, size_t n) { commit(formatHex(room(2 * n), bytes, n)); }
-  void putUtc(int64_t seconds) { commit(formatUtcAt(room(kUtcTextMax), seconds)); }
   // Call between records: writes the buffer once it is large.
   void maybeFlush() {
     if (used_ >= kFlushAt) flush();
