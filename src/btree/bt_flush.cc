@@ -1,9 +1,10 @@
 // The flush: how the changes of a request reach the file.
 //
-// A full disk or a failing write must never cost the journal an entry.  The
-// key operations therefore change nodes in memory only (writePage defers
-// every write, purgecache never writes, a released slot and a new root wait
-// too), and the flush writes everything in this order:
+// The key operations change nodes in memory only (writePage defers every
+// write, purgecache never writes, a released slot and a new root wait
+// too).  The flush settles where each changed node goes, then gathers
+// every write of the change, in this order, and hands them to the
+// rollback file's commit (rollback.h), which makes them all or none:
 //
 //  1. Preparation.  Nothing the file's tree uses is touched yet.
 //     a. Every write that extends the file, in file order: a node moved to
@@ -12,34 +13,30 @@
 //        writes the part of its image beyond the end of the file.
 //     b. The bodies of nodes moving into free slots; the slot keeps its
 //        free header, so it still reads as free.
-//     A failure here cuts the file back to its length at the start of the
-//     flush (cutting back never needs space): the file is exactly what it
-//     was, and no partial record is left behind.
 //  2. Commits, one changed node at a time.  A node in place is one write of
 //     its image; a moved node is the live header of its new home, then the
 //     free header of its old slot.  A node whose image on file holds an
 //     entry that its new image gives up (a key not being deleted) is
 //     committed only after a node that took that entry: receivers before
-//     givers, so at every point each entry has a copy on file (at worst
-//     two).  If the index array outgrew the size the file's control record
-//     gives, the control record is rewritten first (with the root it names
-//     on file), so that no subscript on file lies outside it.
+//     givers.  If the index array outgrew the size the file's control
+//     record gives, the control record is rewritten first (with the root it
+//     names on file), so that no subscript on file lies outside it.
 //  3. The control record, once per active-list cell.  A new root is named
-//     only now, after it and every node that took entries are on file.
-//  4. The free headers of released nodes (merged away, or an old root):
-//     only now does nothing on file need them.  After the last entry was
-//     deleted, the file is cut after the new empty tree instead.
+//     only now, after it and every node that took entries.
+//  4. The free headers of released nodes (merged away, or an old root).
+//     After the last entry was deleted, the file is cut after the new empty
+//     tree instead.
 //
-// A failure in steps 2 to 4 stops the flush; nothing further of the request
-// is written.  Each of those writes kept the bytes it overwrote, and they
-// are put back, the failed write's first, in reverse order: a device that
-// failed once gets the file back exactly as it was before the request, and
-// one that keeps failing leaves it at one of the states the flush passed
-// through, in each of which every entry has a copy the tree reaches.  The
-// file is then cut back to its old length unless a record beyond it is
-// still part of the tree, and the tree in memory is marked stale, so that
-// it is read again from the file before it is used: the next request works
-// on what the file holds.
+// The rollback file makes the order irrelevant to a crash or a power loss;
+// it is kept because every state it passes through holds every entry, so a
+// file whose rollback file is lost with its folder still reads whole.  A
+// change whose writes all find their bytes already in the file writes
+// nothing at all: a walk's flush of an unchanged tree leaves the file, and
+// its time of change, as they were.
+//
+// A change that fails is taken back by the commit, and the tree in memory
+// is marked stale, so that it is read again from the file before it is
+// used: the next request works on what the file holds.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -48,6 +45,7 @@
 #include <vector>
 
 #include "btree/bt_order.h"
+#include "btree/rollback.h"
 #include "btree/bt_storage.h"
 #include "btree/jbbtreev.h"
 #include "platform/osfile.h"
@@ -78,18 +76,12 @@ struct NodeWrite {
   bool committed = false;
 };
 
-// One write of steps 2 to 4, with the bytes it overwrote.
-struct Undo {
-  int64_t pos;
-  Bytes bytes;
-  bool pastEnd;  // makes a record beyond the old end part of the tree
-};
-
 struct Plan {
   std::vector<NodeWrite> nodes;
-  TreeOnFile tree;        // what the file's tree reaches as the writes go on
-  int64_t fileEnd = 0;    // the file's length when the flush began
-  std::vector<Undo> log;  // the writes of steps 2 to 4 so far
+  TreeOnFile tree;            // what the file's tree reaches as the writes go on
+  int64_t fileEnd = 0;        // the file's length when the flush began
+  jbbrollback::Change change;  // every write, in order
+  std::vector<uint8_t> ctrl;  // the control record last written, if any
 };
 
 bool planned(const Plan& plan, int32_t s) {
@@ -242,44 +234,21 @@ void readFileCopies(bTree& t, Plan& plan) {
 // ---------------------------------------------------------------------------
 // Execution.
 
-// Writes n bytes at pos, having kept what the file held there.
-int writeLogged(bTree& t, Plan& plan, const uint8_t* bytes, size_t n, int64_t pos, bool pastEnd) {
-  plan.log.push_back(Undo{pos, readBytes(t, pos, n), pastEnd});
-  return t.RealWriteEx(t.dbHandle, bytes, n, pos) == 0 ? 0 : kResultWriteFailed;
-}
+// Adds a write of n bytes at pos to the change.
+void writeLogged(Plan& plan, const uint8_t* bytes, size_t n, int64_t pos) { plan.change.write(pos, bytes, n); }
 
-// The control record from cr, with what the file held kept.
-int writeControlRecord(bTree& t, Plan& plan) {
-  plan.log.push_back(Undo{0, readBytes(t, 0, kCtrlRecSize), false});
-  return t.WriteCtrlRec() == 0 ? 0 : kResultWriteFailed;
-}
-
-// Stops the flush after a failure and takes it back: the writes of steps 2
-// to 4, the failed one first, are undone in reverse order, which passes
-// through the states the flush went through, each of them sound; then the
-// file is cut back to its old length unless a record beyond it is still
-// part of the tree (an undo failed).  The tree is stale either way.
-int stop(bTree& t, Plan& plan, int rc) {
-  int32_t cause = t.dbErrno;
-  size_t left = plan.log.size();
-  while (left > 0) {
-    const Undo& u = plan.log[left - 1];
-    if (!u.bytes.empty() && osFileWrite(t.dbHandle, u.bytes.data(), u.bytes.size(), u.pos) != u.bytes.size()) break;
-    --left;
-  }
-  bool pastEnd = false;
-  for (size_t i = 0; i < left; ++i) pastEnd = pastEnd || plan.log[i].pastEnd;
-  if (!pastEnd) osFileTruncate(t.dbHandle, plan.fileEnd);
-  trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes(): a write failed, %d of %d writes taken back\n",
-          int(plan.log.size() - left), int(plan.log.size()));
-  t.dbErrno = cause;
-  t.mustReload = true;
-  return rc;
+// The control record from cr.
+void writeControlRecord(bTree& t, Plan& plan) {
+  trPrint(TR_SITE, trClass.BTREEDB, "Writing control rec, currentIXCount: %d, lastIndex: %d\n",
+          int(t.cr.currentIXCount), int(t.cr.lastIndex));
+  plan.ctrl.resize(kCtrlRecSize);
+  encodeCtrlRec(t.cr, plan.ctrl.data());
+  writeLogged(plan, plan.ctrl.data(), kCtrlRecSize, 0);
 }
 
 // Step 1: everything that extends the file, then the bodies that go into
 // free slots.
-int prepare(bTree& t, Plan& plan) {
+void prepare(bTree& t, Plan& plan) {
   std::vector<NodeWrite*> order;
   for (NodeWrite& w : plan.nodes) order.push_back(&w);
   auto end = [](const NodeWrite* w) { return w->pos + int64_t(w->size); };
@@ -301,7 +270,7 @@ int prepare(bTree& t, Plan& plan) {
     }
     if (from >= end(w)) continue;
     size_t skip = size_t(from - w->pos);
-    if (t.RealWriteEx(t.dbHandle, bytes.data() + skip, bytes.size() - skip, from) != 0) return kResultWriteFailed;
+    writeLogged(plan, bytes.data() + skip, bytes.size() - skip, from);
     // A record in place that lay wholly beyond the file (a new root never
     // written) was written whole: nothing on file referred to it.
     if (!w->moved && w->pos >= plan.fileEnd) {
@@ -310,44 +279,36 @@ int prepare(bTree& t, Plan& plan) {
       t.indexArray[w->s].state = kStateOccupied;
     }
   }
-  return 0;
 }
 
 // Commits one node: its image in place, or its new home's live header and
 // then the old slot's free header.
-int commit(bTree& t, Plan& plan, NodeWrite& w) {
+void commit(bTree& t, Plan& plan, NodeWrite& w) {
   indexNode* e = &t.indexArray[w.s];
   NodeP p = e->node;
   trPrint(TR_SITE, trClass.BTREEDB, "RealWrite() entry: indexArray[%d]\n", int(diskLocOf(p)));
-  bool pastEnd = w.pos + int64_t(w.size) > plan.fileEnd;
   if (!w.moved) {
-    if (writeLogged(t, plan, nodeImage(p), w.size, w.pos, pastEnd) != 0) return kResultWriteFailed;
+    writeLogged(plan, nodeImage(p), w.size, w.pos);
   } else {
     uint8_t header[kRecordHeaderSize];
     freeSlotHeader(header, w.oldSlot, w.freeLoc);
-    if (writeLogged(t, plan, nodeImage(p), kRecordHeaderSize, w.pos, false) != 0 ||
-        writeLogged(t, plan, header, sizeof header, w.oldPos, pastEnd) != 0)
-      return kResultWriteFailed;
+    writeLogged(plan, nodeImage(p), kRecordHeaderSize, w.pos);
+    writeLogged(plan, header, sizeof header, w.oldPos);
     // The old slot is free from now on.
     int32_t savedErrno = t.dbErrno;
     if (t.addToList(&t.avlList, w.freeLoc) != 0) t.dbErrno = savedErrno;
-  }
-  if (!osFileFlush(t.dbHandle)) {
-    t.dbErrno = errno != 0 ? errno : 13;
-    return kResultWriteFailed;
   }
   w.committed = true;
   e = &t.indexArray[w.s];
   e->state = kStateOccupied;
   trPrint(TR_SITE, trClass.BTREEDB, "RealWrite() exit: newNDLast: %d\n", int(t.newNDLast));
-  return 0;
 }
 
 // Step 2: the commits, each only when the file's tree stays sound after
 // it.  Among the nodes that may go next, those inside the old file go
 // first, so that a failure leaves the file as long as possible in a state
 // that can still be cut back.
-int commitAll(bTree& t, Plan& plan) {
+void commitAll(bTree& t, Plan& plan) {
   for (;;) {
     NodeWrite* next = nullptr;
     for (int pass = 0; pass < 2 && next == nullptr; ++pass) {
@@ -368,41 +329,82 @@ int commitAll(bTree& t, Plan& plan) {
           break;
         }
     }
-    if (next == nullptr) return 0;
-    if (commit(t, plan, *next) != 0) return kResultWriteFailed;
+    if (next == nullptr) return;
+    commit(t, plan, *next);
     plan.tree.written(next->s);
   }
 }
 
 // Before any subscript beyond the file's index-array size reaches the
 // file, the control record must cover it; the root stays the one on file.
-int coverNewSubscripts(bTree& t, Plan& plan) {
-  if (!t.pending.fileCtrlKnown) return 0;
+void coverNewSubscripts(bTree& t, Plan& plan) {
+  if (!t.pending.fileCtrlKnown) return;
   CtrlRec onFile;
   decodeCtrlRec(t.pending.fileCtrl, &onFile);
-  if (onFile.indexArraySize >= t.cr.indexArraySize) return 0;
+  if (onFile.indexArraySize >= t.cr.indexArraySize) return;
   int32_t root = t.cr.rootOffset;
   t.cr.rootOffset = onFile.rootOffset;
-  int rc = writeControlRecord(t, plan);
+  writeControlRecord(t, plan);
   t.cr.rootOffset = root;
-  return rc;
 }
 
 // Step 4.  A slot whose node the tree would still need stays live: lost
 // space, never a lost entry.
-int releaseSlots(bTree& t, Plan& plan) {
+void releaseSlots(bTree& t, Plan& plan) {
   for (const PendingRelease& r : t.pending.releases) {
     if (!plan.tree.safeToWrite(r.subscript)) {
       trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes(): indexArray[%d] still needed, its slot stays\n",
               int(r.subscript));
       continue;
     }
-    if (writeLogged(t, plan, r.header, kRecordHeaderSize, r.pos, false) != 0) return kResultWriteFailed;
+    writeLogged(plan, r.header, kRecordHeaderSize, r.pos);
     plan.tree.written(r.subscript);
     int32_t savedErrno = t.dbErrno;
     if (t.addToList(&t.avlList, r.subscript) != 0) t.dbErrno = savedErrno;
   }
-  return 0;
+}
+
+// The database's writes go through RealWriteEx, which reports a failure.
+class TreeWriter : public jbbrollback::Writer {
+ public:
+  explicit TreeWriter(bTree& t) : t_(t) {}
+  bool write(OsFile* db, int64_t pos, const uint8_t* bytes, size_t n) override {
+    if (t_.RealWriteEx(db, bytes, n, pos) == 0) return true;
+    errno = t_.dbErrno;
+    return false;
+  }
+
+ private:
+  bTree& t_;
+};
+
+// Hands the gathered change to the commit, under the exclusive lock (taken
+// here for this change alone when no update holds it).  On failure the tree
+// is stale.
+int applyChange(bTree& t, Plan& plan) {
+  if (plan.change.empty()) return 0;
+  bool lockedHere = osFileLockHeld(t.dbHandle) != OsLock::kExclusive;
+  if (lockedHere && !osFileLock(t.dbHandle, OsLock::kExclusive)) {
+    t.dbErrno = errno == EAGAIN ? kErrnoInUse : (errno != 0 ? errno : 13);
+    t.mustReload = true;
+    return kResultWriteFailed;
+  }
+  TreeWriter writer(t);
+  jbbrollback::CommitResult result = jbbrollback::commit(t.dbHandle, plan.change, writer);
+  int err = errno;
+  if (lockedHere) osFileLock(t.dbHandle, OsLock::kShared);
+  if (result == jbbrollback::CommitResult::kDone) {
+    if (!plan.ctrl.empty()) {
+      std::memcpy(t.pending.fileCtrl, plan.ctrl.data(), kCtrlRecSize);
+      t.pending.fileCtrlKnown = true;
+    }
+    return 0;
+  }
+  trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes(): the change was not made (%s)\n",
+          result == jbbrollback::CommitResult::kLeftPending ? "its rollback file stays" : "the file is as it was");
+  t.dbErrno = err != 0 ? err : 13;
+  t.mustReload = true;
+  return kResultWriteFailed;
 }
 
 // Writes the nodes `subs` (and what their placement brings in), then, when
@@ -425,26 +427,26 @@ int writeChanges(bTree& t, const std::vector<int32_t>& subs, int ctrlWrites, boo
     }
   }
   readFileCopies(t, plan);
-  if (prepare(t, plan) != 0) return stop(t, plan, kResultWriteFailed);
-  if (coverNewSubscripts(t, plan) != 0 || commitAll(t, plan) != 0) return stop(t, plan, kResultWriteFailed);
+  prepare(t, plan);
+  coverNewSubscripts(t, plan);
+  commitAll(t, plan);
   if (ctrlWrites > 0 && !plan.tree.safeToRenameRoot()) {
     // Naming the new root would cut entries off (only a damaged tree gets
-    // here): the file keeps its root, and the change counts as failed.
+    // here): nothing of the change is written, and it counts as failed.
     trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes(): root %d not named\n", int(t.cr.rootOffset));
     t.dbErrno = 22;
-    return stop(t, plan, kResultWriteFailed);
+    t.mustReload = true;
+    return kResultWriteFailed;
   }
-  for (int i = 0; i < ctrlWrites; ++i)
-    if (writeControlRecord(t, plan) != 0) return stop(t, plan, kResultWriteFailed);
+  for (int i = 0; i < ctrlWrites; ++i) writeControlRecord(t, plan);
   plan.tree.rootRenamed();
-  if (releases && releaseSlots(t, plan) != 0) return stop(t, plan, kResultWriteFailed);
+  if (releases) releaseSlots(t, plan);
   // A re-initialised database: the old tree's records after the new root
   // go last, when everything before them is on file.
-  if (releases && t.pending.reinitialise && !osFileTruncate(t.dbHandle, t.newNDLast)) {
-    t.dbErrno = errno != 0 ? errno : 13;
-    return stop(t, plan, kResultWriteFailed);
-  }
-  return 0;
+  if (releases && t.pending.reinitialise) plan.change.cut(t.newNDLast);
+  int rc = applyChange(t, plan);
+  if (rc == 0 && ctrlWrites == 0 && !plan.change.empty()) t.pending.controlRecord = true;
+  return rc;
 }
 
 int cellCount(const listCell* c) {
@@ -471,6 +473,7 @@ int bTree::FlushMemNodes() {
   trPrint(TR_SITE, trClass.BTREEDB, "FlushMemNodes() entry: currentIXCount = %d, actList = %p\n",
           int(cr.currentIXCount), static_cast<void*>(actList));
   int result = 0;
+  if (dbHandle != nullptr) freshRoot = false;
   if (dbHandle != nullptr && !mustReload) {
     std::vector<int32_t> changed;
     for (listCell* c = actList; c != nullptr; c = c->next) {
@@ -480,9 +483,12 @@ int bTree::FlushMemNodes() {
               int(c->subscript), static_cast<long long>(diskLocOf(e->node)));
       changed.push_back(c->subscript);
     }
-    bool anything = !changed.empty() || !pending.releases.empty();
+    // With nothing changed there is nothing to write, not even the control
+    // record: cr may differ from the file's only where the open brought a
+    // lagging record in line, which the next change writes.
+    bool anything = !changed.empty() || !pending.releases.empty() || pending.reinitialise || pending.controlRecord;
     int cells = cellCount(actList);
-    result = writeChanges(*this, changed, cells > 0 ? cells : (anything ? 1 : 0), true);
+    if (anything) result = writeChanges(*this, changed, cells > 0 ? cells : 1, true);
   }
   pending.clear();
   // Every buffer goes; a node that could not be written goes unwritten, and

@@ -40,11 +40,14 @@ bTree::bTree(uint16_t size) {
   trPrint(TR_SITE, trClass.BTREEDB, "btree::btree(): Exit.\n");
 }
 
-// Writes back the cache but leaves the stream alone: a database that is
-// still open is closed by the C runtime at exit.
+// Writes back the cache and closes a file still open: nothing could reach
+// the file afterwards, and its lock would keep every other program out
+// until the process ends.
 bTree::~bTree() {
   trPrint(TR_SITE, trClass.BTREEDB, "btree::~btree(): Entry.\n");
   FlushMemNodes();
+  if (dbHandle != nullptr) osFileClose(dbHandle);
+  dbHandle = nullptr;
   jbbstorage::freeSpareBuffers(*this);
   if (path != nullptr) KX_FREE(path);
   if (resultBuffer != nullptr) KX_FREE(resultBuffer);

@@ -13,8 +13,10 @@
 
 #include "btree/bt_storage.h"
 #include "btree/jbbtreev.h"
+#include "btree/rollback.h"
 #include "platform/os.h"
 #include "platform/osfile.h"
+#include "platform/osfs.h"
 #include "trace/kxmem.h"
 #include "trace/trace.h"
 
@@ -83,19 +85,22 @@ namespace {
 // dbErrno is set.
 constexpr int kToEnd = -2;
 
-// Phase 2: reads the control record of an existing file into cr.
+// Phase 2: reads the control record of an existing file into cr, under
+// the shared lock that the object holds for as long as the file is open,
+// after a change that a crash cut off has been taken back.
 Next readControlRecord(bTree& t, bool* reset) {
   errno = 0;
-  t.dbHandle = osFileOpen(t.path, OsFileMode::kUpdate);
+  t.dbHandle = osFileOpenLocked(t.path, OsFileMode::kUpdate, OsLock::kShared);
   if (t.dbHandle == nullptr) {
     int err = errno;
     trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): fopen(%s): error %d (%s).\n", t.path, err, std::strerror(err));
     // Only a file that is not there is created; one that exists but cannot
     // be opened for update is never truncated.
     if (err == ENOENT) return Next::kCreate;
-    t.dbErrno = err != 0 ? err : 13;
+    t.dbErrno = err == EAGAIN ? kErrnoInUse : (err != 0 ? err : 13);
     return Next::kFail;
   }
+  if (jbbstorage::recoverInterruptedChange(t) != 0) return Next::kFail;
   trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Reading %d byte cntrl-record ....\n", int(kCtrlRecSize));
   // Bytes the file does not have keep the values cr had.
   uint8_t bytes[kCtrlRecSize];
@@ -118,8 +123,6 @@ Next readControlRecord(bTree& t, bool* reset) {
   trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Read %d byte ctrl-record.\n", int(got));
   if (got != kCtrlRecSize || t.cr.magic != kMagic || t.cr.dataSize != t.dataSize) {
     trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Downlevel or corrupt db, db will be reset.\n");
-    osFileClose(t.dbHandle);
-    t.dbHandle = nullptr;
     *reset = true;
     return Next::kCreate;
   }
@@ -222,6 +225,7 @@ int loadDatabase(bTree& t) {
   if (newRoot) {
     int rc = makeNewRoot(t, endOfData);
     if (rc != 0) return rc;
+    t.freshRoot = true;
   } else {
     NodeP root = t.fetchPage(t.cr.rootOffset);
     if (!isRealNode(root)) {
@@ -243,14 +247,36 @@ int loadDatabase(bTree& t) {
   return rc != 0 ? rc : kToEnd;
 }
 
+// The file emptied under the exclusive lock: a file that exists (a reset,
+// or a new database asked for over an old one) is opened and locked before
+// it is cut, so that no program that has it open sees it vanish; a rollback
+// file beside it belonged to the old content and goes.  Null with errno
+// set when that cannot be done.
+OsFile* emptiedFile(bTree& t, OsFile* held) {
+  OsFile* f = held;
+  if (f == nullptr && osFileExists(t.path)) f = osFileOpenLocked(t.path, OsFileMode::kUpdate, OsLock::kExclusive);
+  else if (f == nullptr) f = osFileOpen(t.path, OsFileMode::kCreate);
+  if (f == nullptr) return nullptr;
+  bool ok = osFileLock(f, OsLock::kExclusive) && osFileTruncate(f, 0);
+  std::string side = jbbrollback::sideFileOf(t.path);
+  if (ok && osFileExists(side.c_str())) ok = osRemoveFile(side.c_str()) && osSyncFolderOf(side.c_str());
+  if (ok) return f;
+  int err = errno;
+  osFileClose(f);
+  errno = err;
+  return nullptr;
+}
+
 // Phase 4: creates the file anew with an empty tree.  Returns kToEnd, or
 // 102 when no subscript could be had for the root.
 int createDatabase(bTree& t) {
   errno = 0;
-  t.dbHandle = osFileOpen(t.path, OsFileMode::kCreate);
+  OsFile* held = t.dbHandle;
+  t.dbHandle = nullptr;
+  t.dbHandle = emptiedFile(t, held);
   if (t.dbHandle == nullptr) {
     int err = errno;
-    t.dbErrno = err != 0 ? err : 13;
+    t.dbErrno = err == EAGAIN ? kErrnoInUse : (err != 0 ? err : 13);
     trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): fopen: errno %d: \"%s\".\n", err,
             std::strerror(err));
     return kToEnd;
@@ -278,6 +304,9 @@ int createDatabase(bTree& t) {
   }
   placeNewRoot(t, s, int64_t(kCtrlRecSize));
   t.WriteCtrlRec();
+  // The new database is on the disk, its name too, before others see it.
+  if (t.dbErrno == 0 && !(osFileSyncToDisk(t.dbHandle) && osSyncFolderOf(t.path))) t.dbErrno = errno != 0 ? errno : 13;
+  osFileLock(t.dbHandle, OsLock::kShared);
   return kToEnd;
 }
 
@@ -316,6 +345,8 @@ int bTree::openBtDb(const char* dbPath, bool deleteOnCreate) {
   pending.clear();
   pending.fileCtrlKnown = false;
   mustReload = false;
+  freshRoot = false;
+  pendingConflict[0] = '\0';
   bool reset = false;
   Next next = deleteOnCreate ? Next::kCreate : readControlRecord(*this, &reset);
   if (next == Next::kLoad) {
@@ -446,6 +477,9 @@ void dropTree(bTree& t) {
 int reloadFromFile(bTree& t) {
   dropTree(t);
   t.dbErrno = 0;
+  // A change whose writes failed, and whose old bytes could not be put
+  // back either, left its rollback file: it is taken back first.
+  if (jbbstorage::recoverInterruptedChange(t) != 0) return -1;
   uint8_t bytes[kCtrlRecSize];
   size_t got = osFileRead(t.dbHandle, bytes, kCtrlRecSize, 0);
   if (got != kCtrlRecSize) {

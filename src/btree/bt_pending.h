@@ -28,9 +28,13 @@ struct PendingWrites {
   // The tree was re-initialised (the last entry deleted): the flush ends by
   // cutting the file after the new empty tree.
   bool reinitialise = false;
+  // Nodes were written without the control record (RealWrite of one node):
+  // the next flush writes it even when no node changed since.
+  bool controlRecord = false;
 
   void clear() {
     releases.clear();
     reinitialise = false;
+    controlRecord = false;
   }
 };

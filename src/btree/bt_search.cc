@@ -108,7 +108,10 @@ NodeP bTree::Search(const wchar16* target, NodeP node, int* targetPos, int depth
 int bTree::walkTree() {
   freeOnRelease = 1;
   NodeP root = nodeFailed();
-  if (reloadIfStale() == 0) {
+  if (reloadIfStale() == 0 && freshRoot) {
+    // An empty tree whose root the open made: nothing to write or read.
+    root = rootP;
+  } else if (reloadIfStale() == 0) {
     FlushMemNodes();
     // A flush whose write failed leaves a stale tree: read it again.
     if (reloadIfStale() == 0) root = fetchPage(cr.rootOffset);

@@ -39,6 +39,14 @@ bool nodeImageSound(const uint8_t* image, uint64_t nodeSize, uint16_t dataSize);
 // chain, else the stream's error).
 int loadRecordChain(bTree& t, int64_t pos, bool* freeRoot, int64_t* endOfData);
 
+// Acts on a rollback file beside the open database before anything of the
+// file is read: a change cut off by a crash or a power loss is taken back,
+// or found complete (bt_update.cc).  Needs the exclusive lock for that, and
+// takes it for the moment.  Returns 0, or 942 with dbErrno kErrnoInUse
+// (others have the file open), kErrnoPendingConflict (the file was changed
+// since) or the failed write's errno.
+int recoverInterruptedChange(bTree& t);
+
 // Drops the buffer of an entry that leaves memory: no buffer, on disk.
 void dropBuffer(bTree& t, indexNode* e);
 

@@ -15,6 +15,10 @@
 //                          write leaves behind
 //            bt_image.cc   the check of a node image read from the file
 //            bt_ctrlrec.cc dbReadCtrlRec
+//            bt_update.cc  locks, updates, and the recovery of an
+//                          interrupted change at the open
+//            rollback*.cc  the rollback file that makes a change all or
+//                          nothing (rollback.h)
 //   keys     bt_node.cc    SearchNode, InsertDatum, RemoveDatum
 //            bt_search.cc  Search, walkTree
 //            bt_delete.cc  Delete and its rebalancing
@@ -29,9 +33,16 @@
 // database failed.  makeEmpty alone returns 1 for success, 0 for failure.
 // dbErrno holds a C runtime errno value or 12 (memory), 13 (short transfer
 // without errno), 22 (invalid subscript, state or node image), 224 (the
-// open recreated a downlevel or corrupt database and succeeded).
+// open recreated a downlevel or corrupt database and succeeded), EAGAIN
+// (kErrnoInUse: another program's lock stands in the way), 225
+// (kErrnoPendingConflict: an interrupted change cannot be taken back).
+//
+// Every open object holds a shared lock on its file, so no other program
+// changes the file while it is open; a change is made under the exclusive
+// lock, which no other program may hold beside it (platform/osfile.h).
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -75,6 +86,13 @@ constexpr int kResultWalkRead = 164;
 constexpr int kResultWriteFailed = 165;
 constexpr int kResultOpenFailed = 942;
 constexpr int32_t kErrnoRecreated = 224;
+// Another program has the database open (or is changing it), and the
+// operation would have to wait for it.
+constexpr int32_t kErrnoInUse = EAGAIN;
+// The open found a change that was cut off (a crash, a power loss), but the
+// file was changed by someone else since: taking the change back could
+// lose their work, so the file is left as it is and the open refuses it.
+constexpr int32_t kErrnoPendingConflict = 225;
 
 class bTree {
  public:
@@ -107,6 +125,21 @@ class bTree {
   // change is on disk before the program waits for its next request.
   // Returns 0, or the failing write's or fetch's result code.
   int syncToDisk();
+
+  // --- updates (bt_update.cc) ---
+  // An update holds the exclusive lock from before the first change in
+  // memory to after its flush, so that one Del request, or a batch of
+  // deletions, is one change that no other program sees half made.
+  // beginUpdate returns 0, or -1 with dbErrno kErrnoInUse (nothing held)
+  // when another program has the database open; endUpdate goes back to
+  // the shared lock.  A flush outside an update takes the exclusive lock
+  // for its own writes.
+  int beginUpdate();
+  void endUpdate();
+  // Why the last open failed, when it was not the file's content: the
+  // file is in use (kErrnoInUse), or an interrupted change cannot be taken
+  // back (kErrnoPendingConflict, with `pendingWhy` saying what differs).
+  const char* pendingWhy() const { return pendingConflict; }
 
   // --- fault safety (bt_flush.cc, bt_open.cc) ---
   // After a failed write, or a failed deletion, memory may differ from the
@@ -175,6 +208,12 @@ class bTree {
   // file.
   PendingWrites pending;
   bool mustReload;
+  // The root is one the open made for an empty tree and nothing has
+  // changed since: there is nothing to write, and a walk leaves it unwritten
+  // (closeBtDb writes it).
+  bool freshRoot = false;
+  // What differs, after an open refused for kErrnoPendingConflict.
+  char pendingConflict[160] = {};
   // Entries the index array has room for.  Equal to cr.indexArraySize,
   // except after opening a file whose stored size claims more subscripts
   // than its length could hold records for: the array is then sized by the

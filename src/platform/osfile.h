@@ -21,6 +21,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct OsFile;
 
@@ -28,6 +30,10 @@ enum class OsFileMode {
   kUpdate,  // an existing file, for reading and writing
   kCreate,  // created, or truncated to nothing, for reading and writing
   kRead,    // an existing file, for reading only
+  // An existing file, for reading and writing, held by a program that
+  // replaces it by name while it has it open.  Windows keeps any other
+  // handle's file from being renamed or removed; this one allows it.
+  kUpdateReplaceable,
 };
 
 // Opens path (a multibyte name in the current code page).  Returns null with
@@ -61,6 +67,33 @@ void osFilePrefetch(OsFile* f, int64_t pos, size_t n);
 // Asks the system to put the file's data on the disk (not only in its
 // cache) before returning; false with errno set when it cannot.
 bool osFileSyncToDisk(OsFile* f);
+// The name f was opened by.
+const char* osFilePath(const OsFile* f);
+// True when path still names the file f has open: nobody has renamed
+// another file over the name, or removed it, since f was opened.
+bool osFileIsAt(OsFile* f, const char* path);
+
+// --- Locks between programs ------------------------------------------------
+//
+// A program holds a shared lock on a file for as long as it has it open and
+// changes the file only under the exclusive lock, which no other program's
+// lock of either kind may stand beside.  The locks lie on bytes far past
+// any data a file can hold (2^62), so they never keep anyone from reading:
+// Windows locks are mandatory for the bytes they cover.  They belong to the
+// open file, not to the process: two handles of one process exclude each
+// other as two programs do, and closing a handle drops its locks.
+enum class OsLock { kNone, kShared, kExclusive };
+// Moves f's lock to `level` without waiting.  False, with errno EAGAIN,
+// when another handle's lock stands in the way (f keeps the lock it held),
+// or with another errno when the system refuses.  Going down (exclusive to
+// shared or none, shared to none) always succeeds.
+bool osFileLock(OsFile* f, OsLock level);
+OsLock osFileLockHeld(const OsFile* f);
+// Opens path and takes `level` at once.  A file found renamed over or
+// removed after it was opened and before the lock was had (a program that
+// replaced it) is let go and the name opened again.  Null with errno set
+// when the file cannot be opened, or with EAGAIN when it is in use.
+OsFile* osFileOpenLocked(const char* path, OsFileMode mode, OsLock level);
 
 // --- Test hook: failing writes on purpose ----------------------------------
 //
@@ -88,3 +121,30 @@ struct OsFileCounts {
 void osFileTestSetFault(const OsFaultPlan& plan);
 void osFileTestClearFault();
 OsFileCounts osFileTestCounts();
+
+// --- Test hook: recording what reaches the file system --------------------
+//
+// While a log is set, every call that changes a file or a folder appends
+// one event to it, after the call succeeded: what a crash at that moment
+// could have left on the disk is then a function of the events so far
+// (tests/support/crashstate.h).  Paths are as the caller named them; a
+// folder is named by the path of a file in it with the name cut off.
+struct OsFileEvent {
+  enum Kind {
+    kCreate,      // path made anew, empty (an existing file is emptied)
+    kWrite,       // bytes at pos
+    kTruncate,    // cut or extended to pos bytes
+    kSync,        // the file's data is on the disk
+    kSyncFolder,  // the names in the folder `path` are on the disk
+    kRename,      // the file named path is now named `to`
+    kLink,        // `to` names the file path names, as a second name
+    kRemove,      // the name path is gone
+  };
+  Kind kind;
+  std::string path;
+  std::string to;  // kRename: the new name (a file there is replaced); kLink: the new name
+  int64_t pos = 0;
+  std::vector<uint8_t> bytes;
+};
+// Starts recording into *log (null stops).
+void osFileTestRecord(std::vector<OsFileEvent>* log);

@@ -1,6 +1,6 @@
 // The host-independent half of osfile.h: the size a file is known to have,
-// the counts of writes, flushes and extensions, and the fault plan of the
-// tests.
+// the locks a handle holds, the counts of writes, flushes and extensions,
+// and the fault plan and the recording of the tests.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +11,7 @@
 namespace {
 OsFaultPlan plan;
 OsFileCounts counts;
+std::vector<OsFileEvent>* recording = nullptr;
 
 // True when this call, the count-th of its kind, is to fail.
 bool faultDue(OsFaultPoint point, uint64_t count) {
@@ -28,6 +29,7 @@ size_t faultyWrite(OsFile* f, const void* buf, size_t n, int64_t pos) {
   }
   size_t part = osfileimpl::write(f->native, buf, n / 2, pos);
   if (part > 0 && uint64_t(pos) + part > f->size) f->size = uint64_t(pos) + part;
+  if (part > 0) osFileRecordEvent(OsFileEvent::kWrite, f->path, std::string(), pos, buf, part);
   errno = 0;
   return part;
 }
@@ -52,13 +54,15 @@ void coverWithView(OsFile* f, uint64_t end) {
 OsFile* osFileOpen(const char* path, OsFileMode mode) {
   intptr_t native = 0;
   if (!osfileimpl::open(path, mode, &native)) return nullptr;
-  auto* f = new (std::nothrow) OsFile{native, 0, nullptr, 0};
+  auto* f = new (std::nothrow) OsFile{native, 0, nullptr, 0, OsLock::kNone, std::string()};
   if (f == nullptr) {
     osfileimpl::close(native);
     errno = ENOMEM;
     return nullptr;
   }
+  f->path = path;
   if (!osfileimpl::size(native, &f->size)) f->size = 0;
+  if (mode == OsFileMode::kCreate) osFileRecordEvent(OsFileEvent::kCreate, f->path);
   errno = 0;
   return f;
 }
@@ -101,6 +105,11 @@ size_t osFileWrite(OsFile* f, const void* buf, size_t n, int64_t pos) {
   if (fail) return faultyWrite(f, buf, n, pos);
   size_t done = osfileimpl::write(f->native, buf, n, pos);
   if (done > 0 && uint64_t(pos) + done > f->size) f->size = uint64_t(pos) + done;
+  if (done > 0) {
+    int err = errno;
+    osFileRecordEvent(OsFileEvent::kWrite, f->path, std::string(), pos, buf, done);
+    errno = err;
+  }
   return done;
 }
 
@@ -112,6 +121,7 @@ bool osFileTruncate(OsFile* f, int64_t size) {
   dropView(f);
   if (!osfileimpl::truncate(f->native, size)) return false;
   f->size = uint64_t(size);
+  osFileRecordEvent(OsFileEvent::kTruncate, f->path, std::string(), size);
   return true;
 }
 
@@ -151,7 +161,52 @@ bool osFileSyncToDisk(OsFile* f) {
     errno = EBADF;
     return false;
   }
-  return osfileimpl::syncToDisk(f->native);
+  if (!osfileimpl::syncToDisk(f->native)) return false;
+  osFileRecordEvent(OsFileEvent::kSync, f->path);
+  return true;
+}
+
+const char* osFilePath(const OsFile* f) { return f != nullptr ? f->path.c_str() : ""; }
+
+bool osFileIsAt(OsFile* f, const char* path) { return f != nullptr && osfileimpl::isAt(f->native, path); }
+
+bool osFileLock(OsFile* f, OsLock level) {
+  if (f == nullptr) {
+    errno = EBADF;
+    return false;
+  }
+  if (f->lock == level) return true;
+  if (!osfileimpl::lock(f->native, f->lock, level)) return false;
+  f->lock = level;
+  return true;
+}
+
+OsLock osFileLockHeld(const OsFile* f) { return f != nullptr ? f->lock : OsLock::kNone; }
+
+OsFile* osFileOpenLocked(const char* path, OsFileMode mode, OsLock level) {
+  // A program that replaces the file renames a new one over the name while
+  // it holds the exclusive lock on the old one; whoever opened the old one
+  // just before gets its lock only afterwards, on a file that has no name
+  // any more (or is the backup).  It then opens the name again.  Each
+  // round needs another replacement in that gap, so a few rounds suffice.
+  constexpr int kRounds = 8;
+  for (int round = 0; round < kRounds; ++round) {
+    OsFile* f = osFileOpen(path, mode);
+    if (f == nullptr) return nullptr;
+    if (!osFileLock(f, level)) {
+      int err = errno;
+      osFileClose(f);
+      errno = err;
+      return nullptr;
+    }
+    if (osFileIsAt(f, path)) {
+      errno = 0;
+      return f;
+    }
+    osFileClose(f);
+  }
+  errno = EAGAIN;
+  return nullptr;
 }
 
 void osFileTestSetFault(const OsFaultPlan& p) {
@@ -162,3 +217,13 @@ void osFileTestSetFault(const OsFaultPlan& p) {
 void osFileTestClearFault() { osFileTestSetFault(OsFaultPlan{}); }
 
 OsFileCounts osFileTestCounts() { return counts; }
+
+void osFileTestRecord(std::vector<OsFileEvent>* log) { recording = log; }
+
+void osFileRecordEvent(OsFileEvent::Kind kind, const std::string& path, const std::string& to, int64_t pos,
+                       const void* bytes, size_t n) {
+  if (recording == nullptr) return;
+  OsFileEvent e{kind, path, to, pos, {}};
+  if (n > 0) e.bytes.assign(static_cast<const uint8_t*>(bytes), static_cast<const uint8_t*>(bytes) + n);
+  recording->push_back(std::move(e));
+}

@@ -1,9 +1,11 @@
-// The platform half of osfile.h: each host's file primitives, which
-// osfile_common.cc wraps with the counting and the test hook.
+// The platform half of osfile.h and osfs.h: each host's primitives, which
+// osfile_common.cc and osfs_common.cc wrap with the counting, the fault
+// plan and the recording of the tests.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/osfile.h"
 
@@ -15,6 +17,8 @@ struct OsFile {
   // through the handle, so reads come from it without a system call.
   const uint8_t* map;
   uint64_t mapLength;
+  OsLock lock;
+  std::string path;
 };
 
 namespace osfileimpl {
@@ -29,4 +33,22 @@ bool syncToDisk(intptr_t native);
 // Maps the first length bytes for reading; null when it cannot.
 const uint8_t* map(intptr_t native, uint64_t length);
 void unmap(const uint8_t* view, uint64_t length);
+// Moves the handle's lock from `held` to `want` without waiting; false with
+// errno EAGAIN when another handle's lock conflicts (the handle then still
+// holds `held`).
+bool lock(intptr_t native, OsLock held, OsLock want);
+// Whether path names the file the handle has open.
+bool isAt(intptr_t native, const char* path);
 }  // namespace osfileimpl
+
+namespace osfsimpl {
+bool exists(const char* path);
+bool replace(const char* from, const char* to);
+bool replaceKeepingBackup(const char* from, const char* to, const char* backup);
+bool remove(const char* path);
+bool syncFolder(const std::string& folder);
+}  // namespace osfsimpl
+
+// Hands an event to the test's log, when one is set.
+void osFileRecordEvent(OsFileEvent::Kind kind, const std::string& path, const std::string& to = std::string(),
+                       int64_t pos = 0, const void* bytes = nullptr, size_t n = 0);

@@ -13,7 +13,8 @@ namespace osfileimpl {
 bool open(const char* path, OsFileMode mode, intptr_t* native) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case OsFileMode::kUpdate: flags |= O_RDWR; break;
+    case OsFileMode::kUpdate:
+    case OsFileMode::kUpdateReplaceable: flags |= O_RDWR; break;
     case OsFileMode::kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     case OsFileMode::kRead: flags |= O_RDONLY; break;
   }
@@ -80,5 +81,30 @@ const uint8_t* map(intptr_t native, uint64_t length) {
 }
 
 void unmap(const uint8_t* view, uint64_t length) { ::munmap(const_cast<uint8_t*>(view), size_t(length)); }
+
+// Open-file-description locks: they belong to the open file, so closing
+// another descriptor of the same file in this process keeps them (classic
+// record locks would go), and two descriptions exclude each other even in
+// one process.  One byte at 2^62 carries them; a shared lock becomes the
+// exclusive one in a single step, or stays shared.
+bool lock(intptr_t native, OsLock held, OsLock want) {
+  constexpr off_t kLockByte = off_t(1) << 62;
+  struct flock fl {};
+  fl.l_type = want == OsLock::kNone ? F_UNLCK : want == OsLock::kShared ? F_RDLCK : F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kLockByte;
+  fl.l_len = 1;
+  int rc;
+  do rc = ::fcntl(int(native), F_OFD_SETLK, &fl);
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0 && errno == EACCES) errno = EAGAIN;
+  return rc == 0;
+}
+
+bool isAt(intptr_t native, const char* path) {
+  struct stat open {}, named {};
+  if (::fstat(int(native), &open) != 0 || ::stat(path, &named) != 0) return false;
+  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
 
 }  // namespace osfileimpl

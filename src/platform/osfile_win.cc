@@ -69,9 +69,13 @@ bool open(const char* path, OsFileMode mode, intptr_t* native) {
   DWORD disposition = OPEN_EXISTING;
   if (mode == OsFileMode::kCreate) disposition = CREATE_ALWAYS;
   if (mode == OsFileMode::kRead) access = GENERIC_READ;
-  // Others may read and write the file meanwhile, as with a C runtime stream.
-  HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Others may read and write the file meanwhile, as with a C runtime
+  // stream, but not rename or remove it: a program that would replace a
+  // database fails while anyone has it open.  Only the replacing program's
+  // own handle lets it go.
+  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  if (mode == OsFileMode::kUpdateReplaceable) share |= FILE_SHARE_DELETE;
+  HANDLE h = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     setErrnoFrom(GetLastError());
     return false;
@@ -154,5 +158,69 @@ const uint8_t* map(intptr_t native, uint64_t length) {
 }
 
 void unmap(const uint8_t* view, uint64_t length) { UnmapViewOfFile(view); }
+
+namespace {
+// Two bytes far past any data carry the locks: LockFileEx locks are
+// mandatory, so bytes that hold data would be kept from other readers.
+// Every holder has a shared lock on kShared; the exclusive lock is the
+// exclusive lock on kShared.  A shared lock cannot become exclusive in one
+// step, so the way up goes through kPending, taken exclusively first: while
+// a program holds it, nobody else can be on the way up, and the shared lock
+// it gives back for a moment can always be taken again.
+constexpr uint64_t kPending = uint64_t(1) << 62;
+constexpr uint64_t kShared = kPending + 1;
+
+bool lockByte(HANDLE h, uint64_t pos, bool exclusive) {
+  OVERLAPPED o = at(int64_t(pos));
+  DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  if (LockFileEx(h, flags, 0, 1, 0, &o)) return true;
+  DWORD code = GetLastError();
+  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) errno = EAGAIN;
+  else setErrnoFrom(code);
+  return false;
+}
+
+void unlockByte(HANDLE h, uint64_t pos) {
+  OVERLAPPED o = at(int64_t(pos));
+  UnlockFileEx(h, 0, 1, 0, &o);
+}
+
+bool upToExclusive(HANDLE h, OsLock held) {
+  if (!lockByte(h, kPending, true)) return false;
+  if (held == OsLock::kShared) unlockByte(h, kShared);
+  if (lockByte(h, kShared, true)) return true;
+  int err = errno;
+  if (held == OsLock::kShared) lockByte(h, kShared, false);
+  unlockByte(h, kPending);
+  errno = err;
+  return false;
+}
+}  // namespace
+
+bool lock(intptr_t native, OsLock held, OsLock want) {
+  HANDLE h = handleOf(native);
+  if (want == OsLock::kExclusive) return upToExclusive(h, held);
+  if (held != OsLock::kNone) unlockByte(h, kShared);
+  if (held == OsLock::kExclusive) {
+    // Nobody else can hold kShared exclusively while this handle holds
+    // kPending, so the shared lock is had at once.
+    bool ok = want == OsLock::kNone || lockByte(h, kShared, false);
+    unlockByte(h, kPending);
+    return ok;
+  }
+  return want == OsLock::kNone || lockByte(h, kShared, false);
+}
+
+bool isAt(intptr_t native, const char* path) {
+  HANDLE named = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  bool same = GetFileInformationByHandle(handleOf(native), &a) && GetFileInformationByHandle(named, &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+              a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(named);
+  return same;
+}
 
 }  // namespace osfileimpl

@@ -1,9 +1,39 @@
-// osfs: the rename that replaces its target, for programs that write a new
-// file beside an old one (osfs_posix.cc, osfs_win.cc).
+// osfs: names in a folder, for programs that put a new file in place of an
+// old one and for side files that live beside a database (osfs_common.cc;
+// each host's primitives in osfs_posix.cc and osfs_win.cc).
+//
+// A created, renamed or removed name is on the disk only once its folder
+// is: osSyncFolderOf says so.  Every call here is seen by the recording test
+// hook of osfile.h.  Errors leave errno as the C runtime would.
 #pragma once
 
-#include <cstdio>
+#include <string>
+
+// True when a file of that name exists.
+bool osFileExists(const char* path);
 
 // Renames from to to; a file that stands at to is replaced.  Both names are
-// in one folder, so on Linux the replacement is atomic.
+// in one folder, and the replacement is atomic: after a crash to names the
+// old file or the new one.  Windows writes the move through to the disk.
 bool osReplaceFile(const char* from, const char* to);
+
+// Puts the file `from` in the place of the file `to`, in one step, and keeps
+// the file that stood there under the name `backup`, which must not exist.
+// After a crash, `to` names either file.  Linux links `to` to `backup`
+// and renames `from` over `to`; Windows replaces the file keeping a backup.
+// False with errno set (EEXIST when `backup` exists) and nothing changed
+// when it cannot; the caller syncs the folder afterwards.
+bool osReplaceKeepingBackup(const char* from, const char* to, const char* backup);
+
+// Removes the file; false with errno set (ENOENT when there is none).
+bool osRemoveFile(const char* path);
+
+// Puts the names in the folder that holds `path` on the disk: creations,
+// renames and removals made before it survive a power loss.  Windows has
+// no such call and needs none (its file system writes names through its own
+// log, and osReplaceFile writes through); there it succeeds at once.
+bool osSyncFolderOf(const char* path);
+
+// The folder part of path, up to and without its last separator ("." when
+// there is none).
+std::string osFolderOf(const char* path);

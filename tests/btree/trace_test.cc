@@ -42,14 +42,30 @@ class StorageTraceTest : public StorageTest {
   std::string tracePath;
 };
 
-TEST_F(StorageTraceTest, FlushAfterOpeningWritesTheControlRecordOncePerCell) {
+// A flush with nothing changed writes nothing, not even the control
+// record; the second root cell is still met as an invalid entry.
+TEST_F(StorageTraceTest, FlushOfAnUnchangedTreeWritesNothing) {
   Image img;
   img.live(node(1, {u"a", u"b"}));
   ASSERT_EQ(open(img), 0);
   std::string trace = traced([&] { EXPECT_EQ(db->FlushMemNodes(), 0); });
-  EXPECT_EQ(occurrences(trace, "Writing control rec, currentIXCount: 2, lastIndex: 1\n"), 2);
+  EXPECT_EQ(occurrences(trace, "Writing control rec"), 0);
   EXPECT_EQ(occurrences(trace, "FlushMemNodes() invalid entry in the  activeNode list: 1\n"), 1);
   EXPECT_EQ(occurrences(trace, "RealWrite() entry"), 0);
+}
+
+// A flush that carries a change writes the control record once per cell of
+// the active list, as the root's two cells after an open show.
+TEST_F(StorageTraceTest, FlushOfAChangeWritesTheControlRecordOncePerCell) {
+  Image img;
+  img.live(node(1, {u"a", u"b"}));
+  ASSERT_EQ(open(img), 0);
+  NodeP root = db->rootP;
+  db->RemoveDatum(&root, 1);
+  ASSERT_EQ(db->writePage(&root), 0);
+  std::string trace = traced([&] { EXPECT_EQ(db->FlushMemNodes(), 0); });
+  EXPECT_EQ(occurrences(trace, "Writing control rec, currentIXCount: 2, lastIndex: 1\n"), 2);
+  EXPECT_EQ(occurrences(trace, "RealWrite() entry: indexArray[1]"), 1);
 }
 
 TEST_F(StorageTraceTest, NewDatabaseWritesItsControlRecordTwice) {

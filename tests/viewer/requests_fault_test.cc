@@ -95,15 +95,16 @@ size_t countOf(const std::string& text, const std::string& what) {
   return n;
 }
 
-// A full disk: every write that would extend the file fails from some point
-// on.  Deletions that need room fail with the system's own message and
-// change nothing; the others complete; the file then holds exactly the keys
+// A full disk: from some point on every write that would make a file
+// longer fails.  Each deletion needs room for its rollback file, so from
+// then on every deletion fails with the system's own message and changes
+// nothing; those before completed; the file then holds exactly the keys
 // not reported deleted.
 TEST_F(DelFaultTest, FullDiskFailsSomeDeletionsAndKeepsEveryOtherEntry) {
   open();
   std::vector<Key> targets;
   for (size_t i = 0; i < keys_.size(); i += 7) targets.push_back(keys_[i]);
-  osFileTestSetFault({OsFaultPoint::kExtend, 1, ENOSPC, true});
+  osFileTestSetFault({OsFaultPoint::kExtend, 20, ENOSPC, true});
   std::string out = run(delLines(targets));
   osFileTestClearFault();
   std::string noSpace = std::string("errno = ") + std::to_string(ENOSPC) + ", " + std::strerror(ENOSPC) + ".\n";
