@@ -180,6 +180,25 @@ uint32_t indexCapacityFor(uint32_t stored, uint64_t fileSize) {
   return bound < stored ? uint32_t(bound) : stored;
 }
 
+// A root record marked free is an empty tree only when no live record
+// holds an entry: otherwise the entries would be lost to a new empty root
+// at the first write.  That is damage, and the open fails (dbErrno 22)
+// with the file untouched.
+bool liveNodesHoldEntries(bTree& t) {
+  for (uint32_t s = 1; s < t.indexCapacity; ++s) {
+    const indexNode& e = t.indexArray[s];
+    uint8_t count[2] = {0, 0};
+    if (e.state != kStateOnDisk || osFileRead(t.dbHandle, count, 2, e.nodePos + int64_t(kNodeCount)) != 2) continue;
+    if (getU16(count) == 0) continue;
+    trError(kSourceName, __LINE__, trClass.BTREEDB,
+            "openBtDb(): the root record %d is free, but the record at %lld holds entries.\n", int(t.cr.rootOffset),
+            static_cast<long long>(e.nodePos));
+    t.dbErrno = 22;
+    return true;
+  }
+  return false;
+}
+
 // Phase 3: builds the index array of an existing database and takes its
 // root into memory.  The records start right after the control record.
 int loadDatabase(bTree& t) {
@@ -218,6 +237,7 @@ int loadDatabase(bTree& t) {
     // A damaged chain closes the file untouched; a failing stream stays
     // open for closeBtDb.
     if (rc != 0) return t.dbErrno == 22 ? kToEnd : rc;
+    if (newRoot && liveNodesHoldEntries(t)) return kToEnd;
     // The last slot may be claimed longer than what was written: the end
     // of data is where the chain ends, so nothing is appended inside it.
     t.newNDLast = endOfData;

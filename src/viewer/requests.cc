@@ -61,12 +61,26 @@ void deleteRequest(toolDB& db, const wchar16* key, FILE* in) {
     return;
   }
   int32_t start = osClockMs();
+  // The deletion is one change under the exclusive lock: no other program
+  // has the file open while it is made, and none sees it half made.
+  if (db.beginUpdate() != 0) {
+    if (db.dbErrno == kErrnoInUse) {
+      printOut("Deletion of key \"%s\" not attempted: the journal database is in use by another program.\n",
+               shown.text());
+    } else {
+      printOut("Deletion of key \"%s\" failed.\nerrno = %d, %s.\n", shown.text(), db.dbErrno,
+               std::strerror(db.dbErrno));
+    }
+    printElapsed("\nTotal Delete Time: %s\n\n", start, osClockMs());
+    return;
+  }
   int result = db.Delete(key);
-  // A deletion is complete only once it is in the file: written now, it
-  // survives a Quit, the end of the input or a killed process before the
-  // next request, none of which flushes the cache.  A failed Delete is not
-  // written at all, and its own cause is the one reported.
+  // A deletion is complete only once it is on the disk: written and synced
+  // now, it survives a Quit, the end of the input, a killed process or a
+  // power loss before the next request.  A failed Delete is not written at
+  // all, and its own cause is the one reported.
   if (result == 0 && db.syncToDisk() != 0) result = -1;
+  db.endUpdate();
   int32_t end = osClockMs();
   if (result == -1) {
     printOut("Deletion of key \"%s\" failed.\nerrno = %d, %s.\n", shown.text(), db.dbErrno,

@@ -45,6 +45,21 @@ bool countEntries(toolDB& db, int32_t* start, int32_t* end) {
   return true;
 }
 
+// Why the open failed.  A file in use, or one whose cut-off change cannot
+// be taken back, is not damaged, and the user can do something about it.
+void printOpenFailure(const toolDB& db, const char* path) {
+  if (db.dbErrno == kErrnoInUse) {
+    printOut("\n\nJournal Database file '%s' is in use by another program\n\n", path);
+  } else if (db.dbErrno == kErrnoPendingConflict) {
+    printOut(
+        "\n\nJournal Database file '%s' holds a change that was cut off, and the file was changed since (%s).\n"
+        "It was left as it is; jbbtool salvage recovers its entries into a new file.\n\n",
+        path, db.pendingWhy());
+  } else {
+    printOut("\n\nUnable to open Journal Database file '%s'\n\n", path);
+  }
+}
+
 // Closes the database and removes it unless the answer starts with y or
 // Y.  No answer at all (the end of the input) keeps the file: nothing was
 // refused.
@@ -67,7 +82,7 @@ int runSession(const char* arg, const char* path, uint16_t dataSize, bool intera
   }
   toolDB& db = *theDb;
   if (db.openBtDb(path, false) != 0) {
-    printOut("\n\nUnable to open Journal Database file '%s'\n\n", path);
+    printOpenFailure(db, path);
     return -1;
   }
   db.journalInfo = db.cr.journalInfoArea;

@@ -200,12 +200,36 @@ TEST_F(DamagedTest, RepeatedFreeSubscriptIsOnlyLostSpace) {
 }
 
 TEST_F(DamagedTest, HarmlessDamageStillOpens) {
-  for (Damage d : {Damage::ChildCycle, Damage::ChildZero, Damage::KeysOutOfOrder, Damage::RootFree}) {
+  for (Damage d : {Damage::ChildCycle, Damage::ChildZero, Damage::KeysOutOfOrder}) {
     SCOPED_TRACE(jbbbuilder::damageName(d));
     build(d);
     EXPECT_EQ(make().openBtDb(path.c_str(), false), 0);
     EXPECT_EQ(db->dbErrno, 0);
   }
+}
+
+// A root record marked free while other live records hold entries is no
+// empty tree: a new root would lose every entry at the first write.  The
+// open refuses it and leaves the file as it is.
+TEST_F(DamagedTest, FreeRootRecordBesideLiveEntriesIsDamage) {
+  build(Damage::RootFree);
+  Bytes before = readFile(path);
+  EXPECT_EQ(make().openBtDb(path.c_str(), false), kResultOpenFailed);
+  EXPECT_EQ(db->dbErrno, 22);
+  release();
+  EXPECT_EQ(readFile(path), before);
+}
+
+// A free root record with no live entry anywhere is an empty tree, as it
+// always was: the open makes a new root, and a walk writes nothing.
+TEST_F(DamagedTest, FreeRootRecordAloneIsAnEmptyTree) {
+  Image img;
+  img.freeSlot(1, 72);
+  Bytes before = img.bytes();
+  writeFile(path, before);
+  ASSERT_EQ(make().openBtDb(path.c_str(), false), 0);
+  EXPECT_EQ(db->walkTree(), 0);
+  EXPECT_EQ(readFile(path), before);
 }
 
 TEST_F(DamagedTest, UnrecognisedFilesAreRecreated) {
