@@ -167,3 +167,32 @@ TEST_F(DelFaultTest, UnreadableFileAfterAFailureRefusesDeletion) {
 }
 
 }  // namespace
+
+namespace {
+
+// Another program has the journal open: Del says so in one line where the
+// deletion's result would go, changes nothing, and the next Del, once the
+// other program has let go, completes.
+TEST_F(DelFaultTest, DeletionWhileAnotherProgramHasTheJournalIsNotAttempted) {
+  open();
+  std::vector<uint8_t> before;
+  {
+    std::string error;
+    ASSERT_TRUE(jbbbuilder::readFile(path_, &before, &error)) << error;
+  }
+  OsFile* other = osFileOpenLocked(path_.c_str(), OsFileMode::kRead, OsLock::kShared);
+  ASSERT_NE(other, nullptr);
+  std::string out = run(delLines({keys_[0]}));
+  EXPECT_NE(out.find("Deletion of key \"" + utf8(keys_[0]) +
+                     "\" not attempted: the journal database is in use by another program.\n\nTotal Delete Time: "),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(fileKeys(), keys_);
+  osFileClose(other);
+  out = run(delLines({keys_[0]}));
+  EXPECT_NE(out.find("Deletion of key \"" + utf8(keys_[0]) + "\" completed.\n"), std::string::npos) << out;
+  std::vector<Key> rest(keys_.begin() + 1, keys_.end());
+  EXPECT_EQ(fileKeys(), rest);
+}
+
+}  // namespace
