@@ -6,7 +6,10 @@
 // lock from before it reads it until the new file has its name, and
 // recovers a change that a crash cut off first.  With --out it only reads
 // FILE, as verify does.
+#include <cerrno>
+
 #include "jbbtool/session.h"
+#include "platform/osfs.h"
 
 using namespace jbbbuilder;
 
@@ -21,6 +24,19 @@ int readHeld(const std::string& file, const Streams& io, std::string* path, Held
   if (int rc = held->hold(*path, io)) return rc;
   std::string error;
   return db->read(held->file(), &error) ? kExitOk : message(io, kExitUsage, error);
+}
+
+// --no-backup: the original, moved aside to a backup name by the
+// replacement, is removed once the held handle has let it go (Windows
+// removes no file that this program still has mapped).  A removal that
+// fails leaves it there, and the summary names it.
+void dropBackup(const Streams& io, HeldDatabase* held, std::string* backup) {
+  held->release();
+  if (osRemoveFile(backup->c_str()) || errno == ENOENT) {
+    backup->clear();
+    return;
+  }
+  message(io, kExitOk, "cannot remove the original, " + *backup + ", as --no-backup asks" + because(errno));
 }
 
 // What the original became, after the summary line.
@@ -55,6 +71,7 @@ int runCompact(const std::string& file, const OutputOptions& options, const Stre
   std::string backup;
   int rc = writeNewDatabase(std::move(entries), spec, options, path, io, &image, &backup);
   if (rc != kExitOk) return rc;
+  if (options.out.empty() && !options.backup && !backup.empty()) dropBackup(io, &held, &backup);
   const std::string& target = options.out.empty() ? path : options.out;
   std::fprintf(io.out, "%s: %zu entries, %zu nodes, %llu bytes (was %llu)%s\n", target.c_str(), image.entryCount,
                image.slots.size(), static_cast<unsigned long long>(image.bytes.size()),

@@ -28,9 +28,6 @@ namespace {
 
 using jbbrollback::Pending;
 
-// errno as text after a colon, or nothing when there is none.
-std::string because(int err) { return err != 0 ? std::string(": ") + std::strerror(err) : std::string(); }
-
 // A change that a crash cut off is the next writer's to recover; a reader
 // only says so and reads the file as that writer will leave it, so that
 // what it reports is what the journal holds.
@@ -70,10 +67,15 @@ int readDatabase(const std::string& given, const Streams& io, std::string* path,
   return kExitOk;
 }
 
-HeldDatabase::~HeldDatabase() { osFileClose(file_); }
+HeldDatabase::~HeldDatabase() { release(); }
+
+void HeldDatabase::release() {
+  osFileClose(file_);
+  file_ = nullptr;
+}
 
 int HeldDatabase::hold(const std::string& path, const Streams& io) {
-  osFileClose(file_);
+  release();
   // Replaceable: the new file is renamed over the name while this handle
   // still has the old one, which then carries the backup's name.
   file_ = osFileOpenLocked(path.c_str(), OsFileMode::kUpdateReplaceable, OsLock::kExclusive);
@@ -115,6 +117,8 @@ int prepareOutput(const OutputOptions& options, OsFile* source, const Streams& i
     return message(io, kExitUsage, out + " is the file read; --out must name another");
   return held->hold(out, io);
 }
+
+std::string because(int err) { return err != 0 ? std::string(": ") + std::strerror(err) : std::string(); }
 
 int message(const Streams& io, int code, const std::string& text) {
   std::fprintf(io.err, "jbbtool: %s\n", text.c_str());
@@ -176,7 +180,10 @@ int writeNewDatabase(std::vector<Entry> entries, const DbSpec& spec, const Outpu
   progress.stage("writing the new database");
   WriteOptions write;
   write.toDisk = true;
-  write.keepBackup = !options.out.empty() || options.backup;
+  // Always through a backup: Windows renames no file over one that is open,
+  // not even over the replaceable handle this program holds, but it does
+  // move that file aside to a backup name and the new one in, in one step.
+  write.keepBackup = true;
   if (!writeFile(target, image->bytes, &error, write, backup)) return fail(kExitProblems, error);
   progress.done();
   return kExitOk;

@@ -41,6 +41,8 @@ class HeldDatabase {
   // cannot be opened for writing, or holds a change that cannot be taken
   // back (it is then left as it is).
   int hold(const std::string& path, const Streams& io);
+  // Lets the file go (and with it the lock), if it was held.
+  void release();
   OsFile* file() const { return file_; }
 
  private:
@@ -55,6 +57,8 @@ class HeldDatabase {
 // database's.  Returns kExitOk or an exit code after a message.
 int prepareOutput(const OutputOptions& options, OsFile* source, const Streams& io, HeldDatabase* held);
 
+// ": <what errno err means>", or nothing when err is 0, to follow a message.
+std::string because(int err);
 // "jbbtool: <text>\n" on io.err; returns code.
 int message(const Streams& io, int code, const std::string& text);
 
@@ -92,9 +96,10 @@ jbbbuilder::DbSpec specKeeping(const uint8_t* ctrlRec);
 // Bulk-loads sorted, distinct entries, checks the image and puts it at
 // options.out (or, when that is empty, in the place of `replacing`) in one
 // step (builder/fileio.h), after it is on the disk.  The file it replaces
-// is kept under a backup name, *backup, that no older backup has (compact
-// in place keeps none when options.backup is false).  The caller holds an
-// existing target (HeldDatabase).  Returns an exit code; *image describes
+// is kept under a backup name, *backup, that no older backup has, even
+// when options.backup says to keep none (compact removes it then, once it
+// has let the file go).  The caller holds an existing target
+// (HeldDatabase).  Returns an exit code; *image describes
 // what was written.
 int writeNewDatabase(std::vector<jbbbuilder::Entry> entries, const jbbbuilder::DbSpec& spec,
                      const OutputOptions& options, const std::string& replacing, const Streams& io,
