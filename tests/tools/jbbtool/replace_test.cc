@@ -15,8 +15,6 @@ using namespace tooltest;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 class Replace : public ToolTest {
  protected:
   void SetUp() override {
