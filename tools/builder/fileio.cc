@@ -208,9 +208,11 @@ bool writeFile(const std::string& path, const Bytes& bytes, std::string* error, 
                            because(err));
   }
   if (backup) *backup = kept;
-  if (options.toDisk && !osSyncFolderOf(path.c_str()))
+  if (options.toDisk && !osSyncFolderOf(path.c_str())) {
+    int err = errno;
     return fail(error, "the new " + path + " is in place" + (kept.empty() ? "" : " (the old one is " + kept + ")") +
-                           ", but its folder cannot be synced to the disk" + because(errno));
+                           ", but its folder cannot be synced to the disk" + because(err));
+  }
   return true;
 }
 

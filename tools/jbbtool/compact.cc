@@ -36,7 +36,8 @@ void dropBackup(const Streams& io, HeldDatabase* held, std::string* backup) {
     backup->clear();
     return;
   }
-  message(io, kExitOk, "cannot remove the original, " + *backup + ", as --no-backup asks" + because(errno));
+  int err = errno;
+  message(io, kExitOk, "cannot remove the original, " + *backup + ", as --no-backup asks" + because(err));
 }
 
 // What the original became, after the summary line.

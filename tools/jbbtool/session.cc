@@ -95,8 +95,10 @@ int HeldDatabase::recoverPending(const std::string& path, const Streams& io) {
                        p.why + "); it is left as it is, and jbbtool salvage " + path +
                        " --out NEW recovers its entries into a new file");
   if (!p.sideFile) return kExitOk;
-  if (!jbbrollback::recover(file_, p))
-    return message(io, kExitProblems, "cannot recover the interrupted change of " + path + because(errno));
+  if (!jbbrollback::recover(file_, p)) {
+    int err = errno;
+    return message(io, kExitProblems, "cannot recover the interrupted change of " + path + because(err));
+  }
   if (p.state == Pending::kRollBack) message(io, kExitOk, path + ": an interrupted change was taken back");
   if (p.state == Pending::kComplete) message(io, kExitOk, path + ": an interrupted change was completed");
   return kExitOk;
