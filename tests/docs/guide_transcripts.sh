@@ -158,6 +158,7 @@ scenario_tool_compact() {
   make_large_journal journal.jbbdb --free-slots 40 --slack 16
   show jbbtool compact journal.jbbdb
   show jbbtool verify journal.jbbdb
+  show jbbtool compact journal.jbbdb
 }
 
 scenario_tool_salvage() {

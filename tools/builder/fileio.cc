@@ -61,79 +61,157 @@ bool readFile(const std::string& path, Bytes* bytes, std::string* error) {
 }
 
 void FileImage::release() {
-  if (file_ != nullptr) osFileClose(file_);
+  if (ownsFile_) osFileClose(file_);
   file_ = nullptr;
-  view_ = nullptr;
-  osFreeLarge(data_, capacity_);
+  ownsFile_ = false;
+  osFreeLarge(buffer_, capacity_);
+  buffer_ = nullptr;
+  capacity_ = 0;
+  assigned_ = Bytes();
   data_ = nullptr;
-  size_ = capacity_ = 0;
+  size_ = 0;
 }
 
-bool FileImage::read(const std::string& path, std::string* error) {
+bool FileImage::read(const std::string& path, std::string* error, OsLock lock) {
   release();
-  OsFile* f = osFileOpen(path.c_str(), OsFileMode::kRead);
-  if (!f) return fail(error, "cannot open " + path);
+  OsFile* f = lock == OsLock::kNone ? osFileOpen(path.c_str(), OsFileMode::kRead)
+                                    : osFileOpenLocked(path.c_str(), OsFileMode::kRead, lock);
+  if (!f) {
+    int err = errno;
+    fail(error, err == EAGAIN ? path + " is in use by another program" : "cannot open " + path);
+    errno = err;
+    return false;
+  }
+  file_ = f;
+  ownsFile_ = true;
+  if (readOpen(f, path, error)) return true;
+  int err = errno;
+  release();
+  errno = err;
+  return false;
+}
+
+bool FileImage::read(OsFile* f, std::string* error) {
+  release();
+  file_ = f;
+  if (readOpen(f, osFilePath(f), error)) return true;
+  release();
+  return false;
+}
+
+void FileImage::assign(Bytes bytes) {
+  osFreeLarge(buffer_, capacity_);
+  buffer_ = nullptr;
+  capacity_ = 0;
+  assigned_ = std::move(bytes);
+  data_ = assigned_.data();
+  size_ = assigned_.size();
+}
+
+bool FileImage::readOpen(OsFile* f, const std::string& name, std::string* error) {
   size_t want = sizeNow(f);
   if (want != 0) {
     if (const uint8_t* view = osFileView(f, 0, want)) {
-      file_ = f;
-      view_ = view;
+      data_ = view;
       size_ = want;
       return true;
     }
   }
   bool ok = true;
   if (want) {
-    data_ = static_cast<uint8_t*>(osAllocLarge(want));
-    if (!data_) {
-      osFileClose(f);
-      return fail(error, "not enough memory to read " + path);
-    }
+    buffer_ = static_cast<uint8_t*>(osAllocLarge(want));
+    if (!buffer_) return fail(error, "not enough memory to read " + name);
     capacity_ = want;
-    size_ = osFileRead(f, data_, want, 0);
+    size_ = osFileRead(f, buffer_, want, 0);
     ok = size_ == want || errno == 0;
   }
   Bytes rest;
   ok = ok && readRest(f, size_, &rest);
-  osFileClose(f);
   if (ok && !rest.empty()) {  // the file grew: take it all
-    uint8_t* grown = static_cast<uint8_t*>(osAllocLarge(size_ + rest.size()));
+    size_t total = size_ + rest.size();
+    uint8_t* grown = static_cast<uint8_t*>(osAllocLarge(total));
     ok = grown != nullptr;
     if (ok) {
-      if (size_) std::memcpy(grown, data_, size_);
+      if (size_) std::memcpy(grown, buffer_, size_);
       std::memcpy(grown + size_, rest.data(), rest.size());
-      size_t total = size_ + rest.size();
-      release();
-      data_ = grown;
+      osFreeLarge(buffer_, capacity_);
+      buffer_ = grown;
       size_ = capacity_ = total;
     }
   }
-  if (!ok) {
-    release();
-    return fail(error, "cannot read " + path);
-  }
+  data_ = buffer_;
+  if (!ok) return fail(error, "cannot read " + name);
   return true;
 }
 
-bool writeFile(const std::string& path, const Bytes& bytes, std::string* error,
-               const WriteOptions& options) {
-  std::string temp = path + ".jbbtmp";
+std::string temporaryFileOf(const std::string& path) { return path + ".jbbtmp"; }
+
+namespace {
+
+// errno as text after a colon, or nothing when there is none.
+std::string because(int err) { return err != 0 ? std::string(": ") + std::strerror(err) : std::string(); }
+
+// Writes bytes into a new file at temp and closes it; on the disk too when
+// toDisk.  False with errno set.
+bool writeTemporary(const std::string& temp, const Bytes& bytes, bool toDisk) {
   OsFile* f = osFileOpen(temp.c_str(), OsFileMode::kCreate);
-  if (!f) return fail(error, "cannot create " + temp);
+  if (!f) return false;
   bool ok = bytes.empty() || osFileWrite(f, bytes.data(), bytes.size(), 0) == bytes.size();
-  ok = ok && osFileFlush(f) && (!options.toDisk || osFileSyncToDisk(f));
+  ok = ok && osFileFlush(f) && (!toDisk || osFileSyncToDisk(f));
+  int err = errno;
   osFileClose(f);
-  if (!ok) {
-    std::remove(temp.c_str());
-    return fail(error, "cannot write " + temp);
+  errno = ok ? 0 : (err != 0 ? err : EIO);
+  return ok;
+}
+
+// PATH.bak, then PATH.1.bak, PATH.2.bak, ...
+std::string backupName(const std::string& path, int n) {
+  return n == 0 ? path + ".bak" : path + "." + std::to_string(n) + ".bak";
+}
+constexpr int kMaxBackups = 1000;
+
+// Puts temp in the place of path in one step, keeping path's file under
+// the first backup name that is free.  The platform refuses a name that
+// exists (EEXIST, nothing changed), so no backup is ever replaced, even
+// one made meanwhile by someone else.
+bool replaceKeepingBackup(const std::string& temp, const std::string& path, std::string* backup) {
+  for (int n = 0; n < kMaxBackups; ++n) {
+    std::string name = backupName(path, n);
+    if (osReplaceKeepingBackup(temp.c_str(), path.c_str(), name.c_str())) {
+      *backup = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
   }
-  if (!options.backup.empty() && fileExists(path) && !osReplaceFile(path.c_str(), options.backup.c_str())) {
-    std::remove(temp.c_str());
-    return fail(error, "cannot rename " + path + " to " + options.backup);
+  errno = EEXIST;
+  return false;
+}
+
+}  // namespace
+
+bool writeFile(const std::string& path, const Bytes& bytes, std::string* error, const WriteOptions& options,
+               std::string* backup) {
+  if (backup) backup->clear();
+  std::string temp = temporaryFileOf(path);
+  if (!writeTemporary(temp, bytes, options.toDisk)) {
+    int err = errno;
+    osRemoveFile(temp.c_str());
+    return fail(error, "cannot write " + temp + because(err));
   }
-  if (!osReplaceFile(temp.c_str(), path.c_str())) {
-    std::remove(temp.c_str());
-    return fail(error, "cannot rename " + temp + " to " + path);
+  std::string kept;
+  bool keep = options.keepBackup && osFileExists(path.c_str());
+  if (!(keep ? replaceKeepingBackup(temp, path, &kept) : osReplaceFile(temp.c_str(), path.c_str()))) {
+    int err = errno;
+    osRemoveFile(temp.c_str());
+    return fail(error, (keep ? "cannot put " + temp + " in the place of " + path + " keeping a backup"
+                             : "cannot rename " + temp + " to " + path) +
+                           because(err));
+  }
+  if (backup) *backup = kept;
+  if (options.toDisk && !osSyncFolderOf(path.c_str())) {
+    int err = errno;
+    return fail(error, "the new " + path + " is in place" + (kept.empty() ? "" : " (the old one is " + kept + ")") +
+                           ", but its folder cannot be synced to the disk" + because(err));
   }
   return true;
 }

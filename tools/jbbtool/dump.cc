@@ -171,7 +171,7 @@ class RowWriter {
 int runDump(const std::string& file, DumpFormat format, const Streams& io) {
   std::string path;
   FileImage db;
-  if (!readDatabase(file, io, &path, &db)) return kExitUsage;
+  if (int rc = readDatabase(file, io, &path, &db)) return rc;
   if (db.size() < jbbformat::kCtrlRecSize)
     return message(io, kExitProblems, path + " is shorter than a control record; verify tells more");
   TextOut out(io.out);

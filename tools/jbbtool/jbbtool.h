@@ -26,8 +26,8 @@ enum class DumpFormat { Text, Csv, Json };
 // Where a new database goes and how it is laid out.
 struct OutputOptions {
   std::string out;         // empty: replace the input (compact only)
-  bool force = false;      // replace an existing out
-  bool backup = true;      // compact in place: keep the original as FILE.bak
+  bool force = false;      // replace an existing out (it is kept under a backup name)
+  bool backup = true;      // compact in place: keep the original under a backup name
   int fill = 10;           // entries aimed at in every node, 5..10
 };
 

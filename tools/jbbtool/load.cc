@@ -1,4 +1,6 @@
-// load: a fresh, sound database from a text dump (textdump.h).
+// load: a fresh, sound database from a text dump (textdump.h).  An
+// existing --out is replaced only with --force, held under the exclusive
+// lock meanwhile, and kept under a backup name.
 #include "jbbtool/session.h"
 #include "jbbtool/textdump.h"
 
@@ -11,6 +13,8 @@ int runLoad(const std::string& dumpFile, const OutputOptions& options, const Str
   Bytes bytes;
   std::string error;
   if (!readFile(dumpFile, &bytes, &error)) return message(io, kExitUsage, error);
+  HeldDatabase held;
+  if (int rc = prepareOutput(options, nullptr, io, &held)) return rc;
   TextDump dump;
   if (!parseTextDump(std::string(bytes.begin(), bytes.end()), &dump, &error))
     return message(io, kExitProblems, dumpFile + ": " + error);
@@ -18,10 +22,11 @@ int runLoad(const std::string& dumpFile, const OutputOptions& options, const Str
   size_t count = dump.entries.size();
   if (!sortEntries(&dump.entries, false, &error)) return message(io, kExitProblems, dumpFile + ": " + error);
   BuiltImage image;
-  int rc = writeNewDatabase(std::move(dump.entries), specKeeping(dump.ctrlRec), options, "", io, &image);
+  std::string backup;
+  int rc = writeNewDatabase(std::move(dump.entries), specKeeping(dump.ctrlRec), options, "", io, &image, &backup);
   if (rc != kExitOk) return rc;
-  std::fprintf(io.out, "%s: %zu entries loaded, %zu nodes, %zu bytes\n", options.out.c_str(), count,
-               image.slots.size(), image.bytes.size());
+  std::fprintf(io.out, "%s: %zu entries loaded, %zu nodes, %zu bytes%s\n", options.out.c_str(), count,
+               image.slots.size(), image.bytes.size(), keptAs(backup).c_str());
   return kExitOk;
 }
 

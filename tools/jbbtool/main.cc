@@ -12,11 +12,11 @@ namespace {
 
 const char kFileHelp[] = "the database file (a path without .jbbdb is taken as well)";
 
-void addOutput(CLI::App* cmd, OutputOptions* o, bool force) {
+void addOutput(CLI::App* cmd, OutputOptions* o) {
   cmd->add_option("--fill", o->fill, "entries aimed at in every node of the new file, 5 to 10")
       ->check(CLI::Range(5, 10))
       ->capture_default_str();
-  if (force) cmd->add_flag("--force", o->force, "replace an existing --out file");
+  cmd->add_flag("--force", o->force, "replace an existing --out file, keeping it under a backup name");
 }
 
 }  // namespace
@@ -47,18 +47,18 @@ int main(int argc, char** argv) {
   CLI::App* load = app.add_subcommand("load", "build a fresh database from a text dump");
   load->add_option("DUMP", dumpFile, "a text dump")->required();
   load->add_option("--out", output.out, "the new database file")->required();
-  addOutput(load, &output, true);
+  addOutput(load, &output);
 
   CLI::App* compact = app.add_subcommand("compact", "rewrite a sound database compactly, with the same entries and fields");
   compact->add_option("FILE", file, kFileHelp)->required();
   compact->add_option("--out", output.out, "write the new database here instead of replacing FILE");
-  compact->add_flag("--no-backup", noBackup, "when replacing FILE, keep no FILE.bak");
-  addOutput(compact, &output, true);
+  compact->add_flag("--no-backup", noBackup, "when replacing FILE, keep no backup of it");
+  addOutput(compact, &output);
 
   CLI::App* salvage = app.add_subcommand("salvage", "recover what can be recovered from a damaged database into a new one");
   salvage->add_option("FILE", file, kFileHelp)->required();
-  salvage->add_option("--out", output.out, "the new database file; it must not exist")->required();
-  addOutput(salvage, &output, false);
+  salvage->add_option("--out", output.out, "the new database file; an existing one only with --force")->required();
+  addOutput(salvage, &output);
 
   try {
     app.parse(argc, argv);

@@ -1,6 +1,8 @@
 // salvage: recovers every entry it can from a damaged database into a new,
-// sound one.  The damaged file is only read, and --out must name a file that
-// does not exist yet.
+// sound one.  The damaged file is only read (under a shared lock, as verify
+// reads it), and --out names a new file, or with --force an existing one
+// other than the damaged file, which is then held under the exclusive lock
+// and kept under a backup name.
 //
 // How entries are found:
 //   1. The record chain is followed from offset 2088.  Where it breaks (a
@@ -337,11 +339,11 @@ class Salvager {
 
 int runSalvage(const std::string& file, const OutputOptions& options, const Streams& io) {
   if (options.out.empty()) return message(io, kExitUsage, "salvage needs --out NEW");
-  if (fileExists(options.out))
-    return message(io, kExitUsage, options.out + " exists; salvage writes only a new file");
   std::string path;
   FileImage db;
-  if (!readDatabase(file, io, &path, &db)) return kExitUsage;
+  if (int rc = readDatabase(file, io, &path, &db)) return rc;
+  HeldDatabase held;
+  if (int rc = prepareOutput(options, db.file(), io, &held)) return rc;
   Salvager s(db, io.out);
   s.run();
   std::vector<Entry> entries = s.entries();
@@ -351,13 +353,14 @@ int runSalvage(const std::string& file, const OutputOptions& options, const Stre
   if (entries.size() != found)
     s.note(-1, std::to_string(found - entries.size()) + " duplicate keys dropped (the first found kept)");
   s.finishNotes();
-  OutputOptions write = options;
-  write.force = false;
   BuiltImage image;
-  int rc = writeNewDatabase(std::move(entries), s.spec(), write, "", io, &image);
+  std::string backup;
+  int rc = writeNewDatabase(std::move(entries), s.spec(), options, "", io, &image, &backup);
   if (rc != kExitOk) return rc;
-  std::fprintf(io.out, "%s: %zu entries recovered from %zu nodes into %s; %zu live records skipped, %zu free slots skipped\n",
-               path.c_str(), image.entryCount, s.nodesTaken(), options.out.c_str(), s.nodesSkipped(), s.freeSkipped());
+  std::fprintf(io.out,
+               "%s: %zu entries recovered from %zu nodes into %s; %zu live records skipped, %zu free slots skipped%s\n",
+               path.c_str(), image.entryCount, s.nodesTaken(), options.out.c_str(), s.nodesSkipped(), s.freeSkipped(),
+               keptAs(backup).c_str());
   return kExitOk;
 }
 

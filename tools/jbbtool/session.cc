@@ -1,9 +1,13 @@
-// Finding and reading the database, messages, progress, safe writes.
+// Finding and reading the database, holding a file to be replaced,
+// messages, progress, safe writes.
 #include "jbbtool/session.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "btree/format.h"
+#include "btree/rollback.h"
+#include "platform/osfs.h"
 
 using namespace jbbbuilder;
 
@@ -20,13 +24,103 @@ bool resolveDatabase(const std::string& given, const Streams& io, std::string* p
   return false;
 }
 
-bool readDatabase(const std::string& given, const Streams& io, std::string* path, FileImage* file) {
-  if (!resolveDatabase(given, io, path)) return false;
-  std::string error;
-  if (file->read(*path, &error)) return true;
-  message(io, kExitUsage, error);
-  return false;
+namespace {
+
+using jbbrollback::Pending;
+
+// A change that a crash cut off is the next writer's to recover; a reader
+// only says so and reads the file as that writer will leave it, so that
+// what it reports is what the journal holds.
+void judgePending(const std::string& path, FileImage* file, const Streams& io) {
+  Pending p = jbbrollback::inspect(file->file());
+  const std::string pending = path + ": an interrupted change is pending";
+  const std::string atNextChange = " the next time the journal is opened for a change";
+  switch (p.state) {
+    case Pending::kNone:
+      return;
+    case Pending::kComplete:
+      message(io, kExitOk, pending + " and is completed" + atNextChange + "; the file holds all of it already");
+      return;
+    case Pending::kRollBack: {
+      message(io, kExitOk, pending + " and is taken back" + atNextChange + "; the file is read as it will be then");
+      Bytes bytes(file->data(), file->data() + file->size());
+      jbbrollback::applyTo(p, &bytes);
+      file->assign(std::move(bytes));
+      return;
+    }
+    case Pending::kConflict:
+      message(io, kExitOk,
+              pending + " that cannot be taken back because the file was changed since (" + p.why +
+                  "); the file is read as it is");
+      return;
+  }
 }
+
+}  // namespace
+
+int readDatabase(const std::string& given, const Streams& io, std::string* path, FileImage* file) {
+  if (!resolveDatabase(given, io, path)) return kExitUsage;
+  std::string error;
+  if (!file->read(*path, &error, OsLock::kShared))
+    return message(io, errno == EAGAIN ? kExitProblems : kExitUsage, error);
+  judgePending(*path, file, io);
+  return kExitOk;
+}
+
+HeldDatabase::~HeldDatabase() { release(); }
+
+void HeldDatabase::release() {
+  osFileClose(file_);
+  file_ = nullptr;
+}
+
+int HeldDatabase::hold(const std::string& path, const Streams& io) {
+  release();
+  // Replaceable: the new file is renamed over the name while this handle
+  // still has the old one, which then carries the backup's name.
+  file_ = osFileOpenLocked(path.c_str(), OsFileMode::kUpdateReplaceable, OsLock::kExclusive);
+  if (file_ == nullptr) {
+    int err = errno;
+    if (err == EAGAIN) return message(io, kExitProblems, path + " is in use by another program");
+    return message(io, kExitProblems, "cannot open " + path + " to replace it" + because(err));
+  }
+  return recoverPending(path, io);
+}
+
+int HeldDatabase::recoverPending(const std::string& path, const Streams& io) {
+  Pending p = jbbrollback::inspect(file_);
+  if (p.state == Pending::kConflict)
+    return message(io, kExitProblems,
+                   path + " holds an interrupted change that cannot be taken back because the file was changed since (" +
+                       p.why + "); it is left as it is, and jbbtool salvage " + path +
+                       " --out NEW recovers its entries into a new file");
+  if (!p.sideFile) return kExitOk;
+  if (!jbbrollback::recover(file_, p)) {
+    int err = errno;
+    return message(io, kExitProblems, "cannot recover the interrupted change of " + path + because(err));
+  }
+  if (p.state == Pending::kRollBack) message(io, kExitOk, path + ": an interrupted change was taken back");
+  if (p.state == Pending::kComplete) message(io, kExitOk, path + ": an interrupted change was completed");
+  return kExitOk;
+}
+
+int prepareOutput(const OutputOptions& options, OsFile* source, const Streams& io, HeldDatabase* held) {
+  const std::string& out = options.out;
+  if (!osFileExists(out.c_str())) {
+    std::string side = jbbrollback::sideFileOf(out.c_str());
+    if (osFileExists(side.c_str()))
+      return message(io, kExitProblems,
+                     side + " is left from an earlier database of that name, and the next open would take it for the "
+                            "new one's: remove it first");
+    return kExitOk;
+  }
+  if (!options.force) return message(io, kExitUsage, out + " exists; --force replaces it, keeping a backup");
+  if (source != nullptr && osFileIsAt(source, out.c_str()))
+    return message(io, kExitUsage, out + " is the file read; --out must name another");
+  return held->hold(out, io);
+}
+
+std::string because(int err) { return err != 0 ? std::string(": ") + std::strerror(err) : std::string(); }
 
 int message(const Streams& io, int code, const std::string& text) {
   std::fprintf(io.err, "jbbtool: %s\n", text.c_str());
@@ -66,10 +160,8 @@ DbSpec specKeeping(const uint8_t* ctrlRec) {
 }
 
 int writeNewDatabase(std::vector<Entry> entries, const DbSpec& spec, const OutputOptions& options,
-                     const std::string& replacing, const Streams& io, BuiltImage* image) {
+                     const std::string& replacing, const Streams& io, BuiltImage* image, std::string* backup) {
   const std::string& target = options.out.empty() ? replacing : options.out;
-  if (!options.out.empty() && !options.force && fileExists(options.out))
-    return message(io, kExitUsage, options.out + " exists; --force replaces it");
   Progress progress(io, "");
   auto fail = [&](int code, const std::string& text) {
     progress.done();
@@ -90,10 +182,17 @@ int writeNewDatabase(std::vector<Entry> entries, const DbSpec& spec, const Outpu
   progress.stage("writing the new database");
   WriteOptions write;
   write.toDisk = true;
-  if (options.out.empty() && options.backup) write.backup = replacing + ".bak";
-  if (!writeFile(target, image->bytes, &error, write)) return fail(kExitProblems, error);
+  // Always through a backup: Windows renames no file over one that is open,
+  // not even over the replaceable handle this program holds, but it does
+  // move that file aside to a backup name and the new one in, in one step.
+  write.keepBackup = true;
+  if (!writeFile(target, image->bytes, &error, write, backup)) return fail(kExitProblems, error);
   progress.done();
   return kExitOk;
+}
+
+std::string keptAs(const std::string& backup) {
+  return backup.empty() ? std::string() : "; the replaced file is kept as " + backup;
 }
 
 }  // namespace jbbtool

@@ -1,11 +1,13 @@
-// What the subcommands share: finding the database file, reading it,
-// messages, progress, and writing a new database safely.
+// What the subcommands share: finding the database file, reading it under
+// a lock, holding a file to be replaced, messages, progress, and writing a
+// new database safely.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "builder/builder.h"
+#include "platform/osfile.h"
 #include "jbbtool/jbbtool.h"
 
 namespace jbbtool {
@@ -13,10 +15,50 @@ namespace jbbtool {
 // The database's own path: `given` when such a file exists, else given +
 // ".jbbdb" when that exists.  False (with a message on io.err) otherwise.
 bool resolveDatabase(const std::string& given, const Streams& io, std::string* path);
-// resolveDatabase, then the whole file.  The file is opened for reading
-// only.  False with a message when it cannot be read.
-bool readDatabase(const std::string& given, const Streams& io, std::string* path, jbbbuilder::FileImage* file);
+// resolveDatabase, then the whole file, opened for reading only under a
+// shared lock that *file holds until it is released: no other program
+// changes the file meanwhile, and none that is changing it is waited for.
+// A change that a crash cut off, waiting in the file's rollback file, is
+// only judged: a line on io.err says what becomes of it, and *file holds
+// the bytes as they will be once it is recovered.  Nothing is written.
+// Returns kExitOk, or an exit code after a message (kExitProblems when
+// another program has the file).
+int readDatabase(const std::string& given, const Streams& io, std::string* path, jbbbuilder::FileImage* file);
 
+// A database file that a command replaces, held under the exclusive lock
+// from before it is read until after the new file has taken its name: no
+// other program has it open meanwhile.  Being a writer, it first recovers
+// a change that a crash cut off, so that the file (and its backup) are as
+// the next open would find them and no rollback file outlives it.
+class HeldDatabase {
+ public:
+  HeldDatabase() = default;
+  ~HeldDatabase();
+  HeldDatabase(const HeldDatabase&) = delete;
+  HeldDatabase& operator=(const HeldDatabase&) = delete;
+
+  // Returns kExitOk, or kExitProblems after a message: the file is in use,
+  // cannot be opened for writing, or holds a change that cannot be taken
+  // back (it is then left as it is).
+  int hold(const std::string& path, const Streams& io);
+  // Lets the file go (and with it the lock), if it was held.
+  void release();
+  OsFile* file() const { return file_; }
+
+ private:
+  int recoverPending(const std::string& path, const Streams& io);
+  OsFile* file_ = nullptr;
+};
+
+// Gets options.out ready to be written: an existing file is refused unless
+// options.force, refused when it is `source` (the file the command reads;
+// may be null), and else held (*held).  A new name beside which a rollback
+// file lies is refused: the next open would take that file for the new
+// database's.  Returns kExitOk or an exit code after a message.
+int prepareOutput(const OutputOptions& options, OsFile* source, const Streams& io, HeldDatabase* held);
+
+// ": <what errno err means>", or nothing when err is 0, to follow a message.
+std::string because(int err);
 // "jbbtool: <text>\n" on io.err; returns code.
 int message(const Streams& io, int code, const std::string& text);
 
@@ -51,12 +93,20 @@ class Progress {
 // file's own.
 jbbbuilder::DbSpec specKeeping(const uint8_t* ctrlRec);
 
-// Bulk-loads sorted, distinct entries, checks the image and writes it to
-// options.out (or, when that is empty, over `replacing`, keeping a backup
-// as options say).  An existing out is refused unless options.force.
-// Returns an exit code; *image describes what was written.
+// Bulk-loads sorted, distinct entries, checks the image and puts it at
+// options.out (or, when that is empty, in the place of `replacing`) in one
+// step (builder/fileio.h), after it is on the disk.  The file it replaces
+// is kept under a backup name, *backup, that no older backup has, even
+// when options.backup says to keep none (compact removes it then, once it
+// has let the file go).  The caller holds an existing target
+// (HeldDatabase).  Returns an exit code; *image describes
+// what was written.
 int writeNewDatabase(std::vector<jbbbuilder::Entry> entries, const jbbbuilder::DbSpec& spec,
                      const OutputOptions& options, const std::string& replacing, const Streams& io,
-                     jbbbuilder::BuiltImage* image);
+                     jbbbuilder::BuiltImage* image, std::string* backup);
+
+// "; the replaced file is kept as BACKUP" after a summary line, or nothing
+// when no file was replaced.
+std::string keptAs(const std::string& backup);
 
 }  // namespace jbbtool

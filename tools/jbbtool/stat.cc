@@ -90,7 +90,7 @@ void printJson(const std::string& path, const Stats& s, FILE* out) {
 int runStat(const std::string& file, bool json, const Streams& io) {
   std::string path;
   FileImage db;
-  if (!readDatabase(file, io, &path, &db)) return kExitUsage;
+  if (int rc = readDatabase(file, io, &path, &db)) return rc;
   CheckOptions options;
   options.collect = false;
   Stats s = measure(checkImage(db.data(), db.size(), options));

@@ -9,7 +9,7 @@ namespace jbbtool {
 int runVerify(const std::string& file, const Streams& io) {
   std::string path;
   FileImage db;
-  if (!readDatabase(file, io, &path, &db)) return kExitUsage;
+  if (int rc = readDatabase(file, io, &path, &db)) return rc;
   Progress progress(io, "verify: entries");
   CheckOptions options;
   options.collect = false;

@@ -30,6 +30,8 @@ inline std::string slurp(const std::string& path) {
   return std::string(b.begin(), b.end());
 }
 
+inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 inline Bytes fileBytes(const std::string& path) {
   Bytes b;
   std::string error;
