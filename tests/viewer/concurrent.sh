@@ -15,9 +15,13 @@
 #   concurrent.sh JBBVIEW JBBTOOL JBBBUILD WORKDIR [EMULATOR]
 set -uo pipefail
 export LC_ALL=C
-view=$1 tool=$2 build=$3 work=$4 emu=${5:-}
-dir="$work/concurrent.$$"
+abs() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
+view=$(abs "$1") tool=$(abs "$2") build=$(abs "$3") work=$4 emu=${5:-}
+dir="$(abs "$work")/concurrent.$$"
 rm -rf "$dir" && mkdir -p "$dir"
+# The programs get names relative to the folder: a Windows program takes
+# a name that begins with "/" for an option.
+cd "$dir" || exit 1
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
@@ -28,7 +32,7 @@ trap cleanup EXIT
 fail() { echo "FAILED: $*"; exit 1; }
 
 run() { $emu "$@"; }  # a program of the build under test
-db="$dir/journal"
+db=journal
 
 # The keys the viewer lists (an incremental journal lists one key a line).
 keys_of() { printf 'List\nQuit\n' | run "$view" "$1" i 2>&1 | tr -d '\r' | sed -n 's/^\t\(\/\)/\1/p' | sort; }
