@@ -8,7 +8,9 @@
 #include "builder/checker.h"
 #include "builder/keys.h"
 #include "btree/format.h"
+#include "btree/rollback.h"
 #include "platform/osfile.h"
+#include "platform/osfs.h"
 #include "platform/psstr.h"
 #include "viewer/driver.h"
 #include "viewer/journalinfo.h"
@@ -37,6 +39,9 @@ class KeyCollector : public toolDB {
 };
 
 bool writeImage(const std::string& path, const uint8_t* data, size_t size) {
+  // A rollback file of an earlier input's database would be taken for this
+  // one's.
+  osRemoveFile(jbbrollback::sideFileOf(path.c_str()).c_str());
   OsFile* f = osFileOpen(path.c_str(), OsFileMode::kCreate);
   if (f == nullptr) return false;
   bool ok = size == 0 || osFileWrite(f, data, size, 0) == size;
@@ -234,9 +239,10 @@ std::string runDelete(const uint8_t* data, size_t size, const std::string& path,
       std::vector<wchar16> units(key.begin(), key.end());
       units.push_back(0);
       // As the Del request does it.
-      if (db.reloadIfStale() != 0) continue;
+      if (db.reloadIfStale() != 0 || db.beginUpdate() != 0) continue;
       int rc = db.Delete(units.data());
       if (rc == 0 && db.syncToDisk() != 0) rc = -1;
+      db.endUpdate();
       if (!before.sound || !failure.empty()) continue;
       bool present = holds(before, key) && std::find(gone.begin(), gone.end(), key) == gone.end();
       if (rc != (present ? 0 : 1)) {

@@ -25,6 +25,7 @@ cmake --build --preset windows
 # and the programs it starts keep working.  No time is asserted.
 echo "=== benchmark smoke ==="
 bash scripts/bench.sh --smoke --label smoke
+bash scripts/bench_delete.sh --smoke
 ctest --preset windows
 # The packages, made from the builds above and run from where they unpack.
 echo "=== packages ==="
