@@ -68,9 +68,15 @@ size_t osWide16ToMbs(char* dst, const wchar16* src, size_t maxBytes, bool substi
   while (*src != 0) {
     uint32_t cp = *src;
     if (ascii && cp < 0x80) {
-      if (bytes + 1 > maxBytes) break;
-      dst[bytes++] = char(cp);
-      ++src;
+      // A run of ASCII units, most of every key, in one tight loop.
+      size_t room = maxBytes - bytes, n = 0;
+      while (n < room && src[n] != 0 && src[n] < 0x80) {
+        dst[bytes + n] = char(src[n]);
+        ++n;
+      }
+      if (n == 0) break;  // no room left
+      bytes += n;
+      src += n;
       continue;
     }
     size_t units = 1;
