@@ -394,6 +394,7 @@ int applyChange(bTree& t, Plan& plan) {
   int err = errno;
   if (lockedHere) osFileLock(t.dbHandle, OsLock::kShared);
   if (result == jbbrollback::CommitResult::kDone) {
+    t.unsettled = true;
     if (!plan.ctrl.empty()) {
       std::memcpy(t.pending.fileCtrl, plan.ctrl.data(), kCtrlRecSize);
       t.pending.fileCtrlKnown = true;

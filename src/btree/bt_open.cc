@@ -366,6 +366,7 @@ int bTree::openBtDb(const char* dbPath, bool deleteOnCreate) {
   pending.fileCtrlKnown = false;
   mustReload = false;
   freshRoot = false;
+  unsettled = false;
   pendingConflict[0] = '\0';
   bool reset = false;
   Next next = deleteOnCreate ? Next::kCreate : readControlRecord(*this, &reset);
@@ -436,6 +437,7 @@ void bTree::closeBtDb() {
   if (path != nullptr) KX_FREE(path);
   path = nullptr;
   FlushMemNodes();
+  settleChanges();
   osFileClose(dbHandle);
   dbHandle = nullptr;
 }

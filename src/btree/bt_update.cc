@@ -6,6 +6,7 @@
 #include "btree/jbbtreev.h"
 #include "btree/rollback.h"
 #include "platform/osfile.h"
+#include "platform/osfs.h"
 #include "trace/trace.h"
 
 namespace {
@@ -34,6 +35,13 @@ int bTree::beginUpdate() {
 
 void bTree::endUpdate() {
   if (dbHandle != nullptr) osFileLock(dbHandle, OsLock::kShared);
+}
+
+int bTree::settleChanges() {
+  if (!unsettled || dbHandle == nullptr) return 0;
+  if (!osSyncFolderOf(osFilePath(dbHandle))) return -1;
+  unsettled = false;
+  return 0;
 }
 
 int jbbstorage::recoverInterruptedChange(bTree& t) {

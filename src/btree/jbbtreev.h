@@ -136,6 +136,11 @@ class bTree {
   // for its own writes.
   int beginUpdate();
   void endUpdate();
+  // A change removes its rollback file without syncing the folder (a file
+  // that a power loss brings back finds the change complete, and goes).
+  // settleChanges syncs the folder once, so that none can come back at all:
+  // the end of a session calls it, and closeBtDb.  Returns 0 or -1.
+  int settleChanges();
   // Why the last open failed, when it was not the file's content: the
   // file is in use (kErrnoInUse), or an interrupted change cannot be taken
   // back (kErrnoPendingConflict, with `pendingWhy` saying what differs).
@@ -212,6 +217,8 @@ class bTree {
   // changed since: there is nothing to write, and a walk leaves it unwritten
   // (closeBtDb writes it).
   bool freshRoot = false;
+  // A change was made since the folder was last synced (settleChanges).
+  bool unsettled = false;
   // What differs, after an open refused for kErrnoPendingConflict.
   char pendingConflict[160] = {};
   // Entries the index array has room for.  Equal to cr.indexArraySize,

@@ -99,6 +99,9 @@ int runSession(const char* arg, const char* path, uint16_t dataSize, bool intera
     justCreatedPrompt(db, path, in);
   } else if (interactive) {
     runRequestLoop(db, in);
+    // The file stays open until the process ends; what the session changed
+    // is settled on the disk now.
+    db.settleChanges();
   }
   return 0;
 }
