@@ -69,7 +69,7 @@ quit() {  # name
   wait "$pid" 2>/dev/null
 }
 
-"$build" --out "$db.jbbdb" --generate 300 --seed 5 --type 2 --fill 5 --activation 1700000000 >/dev/null ||
+run "$build" --out "$db.jbbdb" --generate 300 --seed 5 --type 2 --fill 5 --activation 1700000000 >/dev/null ||
   fail "jbbbuild"
 keys_of "$db" >"$dir/original"
 [ "$(wc -l <"$dir/original")" -eq 300 ] || fail "listed $(wc -l <"$dir/original") of 300 keys"
