@@ -73,6 +73,14 @@ class RollbackTest : public ::testing::Test {
     if (c.cutTo >= 0) b.resize(size_t(c.cutTo));
     return b;
   }
+  // Opens the database and commits c with every call recorded into *log.
+  CommitResult recordedCommit(const Change& c, CountingWriter& w, std::vector<OsFileEvent>* log) {
+    openDb();
+    osFileTestRecord(log);
+    CommitResult result = jbbrollback::commit(db, c, w);
+    osFileTestRecord(nullptr);
+    return result;
+  }
   // Leaves a change cut off after its rollback file and `writes` of its
   // writes and cuts: the state a crash leaves.
   void leaveCutOff(const Change& c, size_t writes) {
@@ -103,11 +111,8 @@ class RollbackTest : public ::testing::Test {
 TEST_F(RollbackTest, CommitWritesSyncsAndRemovesItsRollbackFile) {
   Change c = sampleChange();
   std::vector<OsFileEvent> log;
-  openDb();
-  osFileTestRecord(&log);
   CountingWriter w;
-  EXPECT_EQ(jbbrollback::commit(db, c, w), CommitResult::kDone);
-  osFileTestRecord(nullptr);
+  EXPECT_EQ(recordedCommit(c, w, &log), CommitResult::kDone);
   closeDb();
   EXPECT_EQ(crashtest::readWhole(path), applied(original, c));
   EXPECT_FALSE(std::filesystem::exists(side));
@@ -138,11 +143,8 @@ TEST_F(RollbackTest, ChangeOfNothingTouchesNothing) {
   c.write(0, original.data(), 2088);
   c.cut(int64_t(original.size()));
   std::vector<OsFileEvent> log;
-  openDb();
-  osFileTestRecord(&log);
   CountingWriter w;
-  EXPECT_EQ(jbbrollback::commit(db, c, w), CommitResult::kDone);
-  osFileTestRecord(nullptr);
+  EXPECT_EQ(recordedCommit(c, w, &log), CommitResult::kDone);
   EXPECT_TRUE(log.empty());
   EXPECT_EQ(w.count, 0u);
 }

@@ -45,12 +45,6 @@ class Locks : public ToolTest {
     o.force = force;
     return run([&](const jbbtool::Streams& io) { return jbbtool::runCompact(file, o, io); });
   }
-  Outcome salvageOver(const std::string& file, const std::string& out) {
-    jbbtool::OutputOptions o;
-    o.out = out;
-    o.force = true;
-    return run([&](const jbbtool::Streams& io) { return jbbtool::runSalvage(file, o, io); });
-  }
 
   // Runs the commands, and checks that each was refused as in use and
   // that the journal and its folder are as they were.

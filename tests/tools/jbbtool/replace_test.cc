@@ -36,12 +36,6 @@ class Replace : public ToolTest {
     o.backup = backup;
     return run([&](const jbbtool::Streams& io) { return jbbtool::runCompact(file, o, io); });
   }
-  Outcome salvageOver(const std::string& file, const std::string& out) {
-    jbbtool::OutputOptions o;
-    o.out = out;
-    o.force = true;
-    return run([&](const jbbtool::Streams& io) { return jbbtool::runSalvage(file, o, io); });
-  }
 
   std::string db_;
 };

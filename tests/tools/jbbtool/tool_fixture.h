@@ -92,6 +92,13 @@ class ToolTest : public ::testing::Test {
     return r;
   }
 
+  // salvage FILE --out OUT --force.
+  Outcome salvageOver(const std::string& file, const std::string& out) {
+    jbbtool::OutputOptions o;
+    o.out = out;
+    o.force = true;
+    return run([&](const jbbtool::Streams& io) { return jbbtool::runSalvage(file, o, io); });
+  }
   Outcome verify(const std::string& file) {
     return run([&](const jbbtool::Streams& io) { return jbbtool::runVerify(file, io); });
   }
