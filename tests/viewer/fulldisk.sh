@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Deletions on a full file system, as a user meets them: a journal made by
-# jbbbuild on a small tmpfs, the rest of the tmpfs filled, then one
-# interactive session of the viewer deleting many keys.  Some deletions fail
-# ("No space left on device"), others complete.  Afterwards the journal
+# jbbbuild on a small tmpfs, the rest of the tmpfs filled but for a few
+# pages, then one interactive session of the viewer deleting many keys.
+# The first deletions complete (each needs room for its rollback file for
+# a moment, and nodes that move make the journal longer); once the pages
+# are used up, every deletion fails ("No space left on device").  Afterwards the journal
 # must open and count, hold exactly the entries not reported deleted, each
 # with its data record as the viewer lists it before the session, and be
 # sound by the builder's checker.
@@ -42,6 +44,7 @@ session() {  # keys seed
   [ "$(wc -l <"$work/keys.$seed")" -eq "$n" ] || { echo "listed $(wc -l <"$work/keys.$seed") of $n keys"; return 1; }
   # Fill what is left of the file system.
   dd if=/dev/zero of="$mnt/filler" bs=4096 2>/dev/null
+  truncate -s -8K "$mnt/filler"
   # Delete every third key, in a seeded order.
   awk 'NR % 3 == 1' "$work/keys.$seed" | shuf --random-source=<(yes "$seed") >"$work/targets.$seed"
   awk '{ printf "Del %s\ny\n", $0 } END { print "Quit" }' "$work/targets.$seed" |
@@ -51,6 +54,7 @@ session() {  # keys seed
   completed=$(grep -c '" completed\.$' "$work/session.$seed")
   echo "keys $n, seed $seed: $completed deletions completed, $failed failed on the full disk"
   [ "$failed" -gt 0 ] || { echo "no deletion met the full disk"; return 1; }
+  [ "$completed" -gt 0 ] || { echo "no deletion completed before the disk was full"; return 1; }
   # What must be left: every key not reported deleted.
   sed -n 's/.*Deletion of key "\(.*\)" completed\.$/\1/p' "$work/session.$seed" | sort >"$work/gone.$seed"
   join -t "$(printf '\t')" -v 1 "$work/before.$seed" "$work/gone.$seed" >"$work/left.$seed"
