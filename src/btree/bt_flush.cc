@@ -235,7 +235,7 @@ void readFileCopies(bTree& t, Plan& plan) {
 // Execution.
 
 // Adds a write of n bytes at pos to the change.
-void writeLogged(Plan& plan, const uint8_t* bytes, size_t n, int64_t pos) { plan.change.write(pos, bytes, n); }
+void addWrite(Plan& plan, const uint8_t* bytes, size_t n, int64_t pos) { plan.change.write(pos, bytes, n); }
 
 // The control record from cr.
 void writeControlRecord(bTree& t, Plan& plan) {
@@ -243,7 +243,7 @@ void writeControlRecord(bTree& t, Plan& plan) {
           int(t.cr.currentIXCount), int(t.cr.lastIndex));
   plan.ctrl.resize(kCtrlRecSize);
   encodeCtrlRec(t.cr, plan.ctrl.data());
-  writeLogged(plan, plan.ctrl.data(), kCtrlRecSize, 0);
+  addWrite(plan, plan.ctrl.data(), kCtrlRecSize, 0);
 }
 
 // Step 1: everything that extends the file, then the bodies that go into
@@ -270,7 +270,7 @@ void prepare(bTree& t, Plan& plan) {
     }
     if (from >= end(w)) continue;
     size_t skip = size_t(from - w->pos);
-    writeLogged(plan, bytes.data() + skip, bytes.size() - skip, from);
+    addWrite(plan, bytes.data() + skip, bytes.size() - skip, from);
     // A record in place that lay wholly beyond the file (a new root never
     // written) was written whole: nothing on file referred to it.
     if (!w->moved && w->pos >= plan.fileEnd) {
@@ -288,12 +288,12 @@ void commit(bTree& t, Plan& plan, NodeWrite& w) {
   NodeP p = e->node;
   trPrint(TR_SITE, trClass.BTREEDB, "RealWrite() entry: indexArray[%d]\n", int(diskLocOf(p)));
   if (!w.moved) {
-    writeLogged(plan, nodeImage(p), w.size, w.pos);
+    addWrite(plan, nodeImage(p), w.size, w.pos);
   } else {
     uint8_t header[kRecordHeaderSize];
     freeSlotHeader(header, w.oldSlot, w.freeLoc);
-    writeLogged(plan, nodeImage(p), kRecordHeaderSize, w.pos);
-    writeLogged(plan, header, sizeof header, w.oldPos);
+    addWrite(plan, nodeImage(p), kRecordHeaderSize, w.pos);
+    addWrite(plan, header, sizeof header, w.oldPos);
     // The old slot is free from now on.
     int32_t savedErrno = t.dbErrno;
     if (t.addToList(&t.avlList, w.freeLoc) != 0) t.dbErrno = savedErrno;
@@ -357,7 +357,7 @@ void releaseSlots(bTree& t, Plan& plan) {
               int(r.subscript));
       continue;
     }
-    writeLogged(plan, r.header, kRecordHeaderSize, r.pos);
+    addWrite(plan, r.header, kRecordHeaderSize, r.pos);
     plan.tree.written(r.subscript);
     int32_t savedErrno = t.dbErrno;
     if (t.addToList(&t.avlList, r.subscript) != 0) t.dbErrno = savedErrno;
