@@ -14,4 +14,7 @@ constexpr uint16_t kErrorLeadIn = 361;
 char* errorLeadIn() { return nlsMessageTextV(kErrorLeadIn, nullptr, nullptr, nullptr); }
 }  // namespace
 
-void startServices() { trSetErrorSink(TraceErrorSink{errorLogWrite, errorLeadIn}); }
+void startServices() {
+  trStart();
+  trSetErrorSink(TraceErrorSink{errorLogWrite, errorLeadIn});
+}

@@ -82,6 +82,16 @@ int trWriteRaw(const char* text);
 int trError(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) JBB_PRINTF(4, 5);
 int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, ...)
     JBB_PRINTF(4, 5);
+int trVErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, va_list args);
+
+// Connects the portability layer below to the trace facility: the debug
+// allocator's lines and reports (class MEMORY, kxTrace), the mutex
+// wrappers' reports (class GENERAL, psMutexTrace), and the code pages that
+// the test flags OEMNLSREPOS and ANSINLSREPOS name (codePageTestPage).  That
+// layer cannot call this one, so until this runs its lines and reports go
+// nowhere.  startServices calls it when the program starts; a second call
+// changes nothing.
+void trStart();
 
 // Where the error statements' log copies go.  The layer that keeps the error
 // log sets it once, when the program starts and before any other thread

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 #include "trace/trace.h"
 
 namespace {
@@ -64,16 +64,16 @@ void logErrorCopy(const char* work) {
 }
 }  // namespace
 
-int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) {
+// The form behind trErrorNoAlloc, and the error statement of the channels
+// of the layer below (platform/tracechannel.h): it takes no heap memory, so
+// a report about the heap can always be made.
+int trVErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, va_list args) {
   if (reportDepth >= kDroppedDepth) return 0;
   int savedErrno = errno;
   bool logCopy = reportDepth < kTraceOnlyDepth;
   ReportScope scope;
   char work[kTraceLineSize];
-  va_list args;
-  va_start(args, format);
   int count = buildWorkingText(work, source, line, format, args);
-  va_end(args);
   if (logCopy && errorSink.write != nullptr) errorSink.write(work);
   int result = 0;
   if (trIsActive()) {
@@ -107,6 +107,14 @@ int trError(const char* source, int32_t line, unsigned char classFlag, const cha
   }
   KX_FREE(work);
   errno = savedErrno;
+  return result;
+}
+
+int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int result = trVErrorNoAlloc(source, line, classFlag, format, args);
+  va_end(args);
   return result;
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "messages/services.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 #include "trace/trace.h"
 
 namespace {
