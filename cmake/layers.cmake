@@ -15,6 +15,9 @@
 #   layer (whole archive) and links only the layers below it; a call into a
 #   higher layer is left unresolved and the link fails.  It is built with
 #   everything else and never run.
+#
+# scripts/layers.sh lists the includes between the directories and fails on
+# one that runs upward; the test "layers" runs it.
 function(jbb_add_layer name)
   set(include_dir ${CMAKE_BINARY_DIR}/layers/${name})
   file(MAKE_DIRECTORY ${include_dir})
