@@ -95,13 +95,15 @@ void trStart();
 
 // Where the error statements' log copies go.  The layer that keeps the error
 // log sets it once, when the program starts and before any other thread
-// runs; until then (and with either function null) the copies go nowhere,
-// just as they do while no error log is open.
+// runs; until then the copies go nowhere, just as they do while no error
+// log is open.
 struct TraceErrorSink {
   // Writes one finished text to the error log; the result is not used.
+  // Null: the copies go nowhere.
   int (*write)(const char* text);
   // The text that heads trError's copy: a new block from the debug
   // allocator, which the statement releases with KX_FREE, or null for none.
+  // Null: no lead-in.
   char* (*leadIn)();
 };
 void trSetErrorSink(const TraceErrorSink& sink);
