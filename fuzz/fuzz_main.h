@@ -1,12 +1,13 @@
-// What both libFuzzer targets do around an execution: where the image
-// goes, standard output out of the way, and a failed check made a crash so
-// that libFuzzer saves the input.
+// What both libFuzzer targets do around an execution: the services' start,
+// where the image goes, standard output out of the way, and a failed check
+// made a crash so that libFuzzer saves the input.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "messages/services.h"
 #include "platform/os.h"
 
 namespace jbbfuzz {
@@ -20,10 +21,12 @@ inline std::string& targetPathStore() {
 }
 inline const std::string& targetPath() { return targetPathStore(); }
 
-// The image goes to a file of this process in JBB_FUZZ_DIR (scripts/fuzz.sh
-// gives each run its own), else /dev/shm (memory, no disk traffic per
-// execution), else /tmp.  The viewer's output goes to the null device.
+// The services start as in the viewer.  The image goes to a file of this
+// process in JBB_FUZZ_DIR (scripts/fuzz.sh gives each run its own), else
+// /dev/shm (memory, no disk traffic per execution), else /tmp.  The viewer's
+// output goes to the null device.
 inline int initialiseTarget(const char* name) {
+  startServices();
   const char* dir = std::getenv("JBB_FUZZ_DIR");
   std::string base = dir != nullptr ? dir : "";
   if (base.empty()) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "builder/builder.h"
+#include "messages/services.h"
 
 using namespace jbbbuilder;
 
@@ -171,6 +172,7 @@ int build(const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  startServices();
   Args a = parseArgs(argc, argv);
   return a.check.empty() ? build(a) : check(a);
 }

@@ -31,7 +31,7 @@
 
 #include "btree/bt_storage.h"
 #include "btree/jbbtreev.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 #include "trace/trace.h"
 
 using jbbstorage::entryAt;

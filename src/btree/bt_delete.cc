@@ -30,7 +30,7 @@
 
 #include "btree/bt_keys.h"
 #include "btree/jbbtreev.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 #include "trace/trace.h"
 
 namespace {

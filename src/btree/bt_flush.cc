@@ -49,7 +49,7 @@
 #include "btree/bt_storage.h"
 #include "btree/jbbtreev.h"
 #include "platform/osfile.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 #include "trace/trace.h"
 
 using namespace jbbformat;

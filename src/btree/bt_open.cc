@@ -17,7 +17,7 @@
 #include "platform/os.h"
 #include "platform/osfile.h"
 #include "platform/osfs.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 #include "trace/trace.h"
 
 using namespace jbbformat;

@@ -6,7 +6,7 @@
 
 #include "messages/GlobalRC.h"
 #include "messages/logutils.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 #include "trace/trace.h"
 
 NlsState* nlsState = nullptr;

@@ -1,4 +1,5 @@
-// amsgrtrv: the message repository reader and its two caches.
+// amsgrtrv: the message repository reader and its two caches, which read
+// numbered messages from the repository file (below kvenls.h).
 //
 // Repository file (all 16-bit values big-endian):
 //   OFFSET           SIZE  CONTENT

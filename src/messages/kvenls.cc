@@ -8,7 +8,7 @@
 #include "messages/logutils.h"
 #include "messages/nlorder.h"
 #include "messages/nlsbuffer.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "kvenls";

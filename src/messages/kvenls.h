@@ -1,7 +1,8 @@
-// kvenls: numbered messages as finished texts, their severity and their
-// display.  All entry points take the NLS lock and return at once (no text;
-// severity 6) while the message state or its lock is absent, as in the
-// utility, which never opens a repository.
+// kvenls: the message layer's entry points, what the rest of the system
+// calls to get or show a numbered message: finished texts, their severity
+// and their display.  All entry points take the NLS lock and return at once
+// (no text; severity 6) while the message state or its lock is absent, as
+// in the utility, which never opens a repository.
 #pragma once
 
 #include <cstdarg>

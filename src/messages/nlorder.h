@@ -1,4 +1,5 @@
-// nlOrderInsert: fills the inserts of one message text.
+// nlorder: filling the inserts of one message text, the values a caller
+// passes into the places the text leaves for them (nlOrderInsert).
 //
 // A text whose first byte is 1 is a printf format (the rest of the text).
 // A text whose first byte is 0 carries ordered inserts:

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "kvenls";

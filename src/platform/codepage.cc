@@ -3,25 +3,25 @@
 
 #include <cstring>
 
+#include "platform/kxmem.h"
 #include "platform/os.h"
-#include "trace/kxmem.h"
-#include "trace/trace.h"
 
 namespace {
 constexpr char kSourceName[] = "psstr";
 constexpr int kDefaultSourcePage = 850;   // the OEM page the texts are stored in
 constexpr int kDefaultTargetPage = 1252;  // the ANSI page they are shown in
-
-int pageOf(const TestFlag& flag, int fallback) { return flag.set != 0 && flag.value != 0 ? flag.value : fallback; }
+int pageOf(bool sourcePage, int fallback) {
+  const int named = codePageTestPage != nullptr ? codePageTestPage(sourcePage) : 0;
+  return named != 0 ? named : fallback;
+}
 }  // namespace
 
 void convertCodePage(char* text) {
-  const int source = pageOf(trTestFlag.OEMNLSREPOS, kDefaultSourcePage);
-  const int target = pageOf(trTestFlag.ANSINLSREPOS, kDefaultTargetPage);
+  const int source = pageOf(true, kDefaultSourcePage);
+  const int target = pageOf(false, kDefaultTargetPage);
   if (text == nullptr || source == target) return;
   const size_t len = std::strlen(text);
   if (len == 0) return;
-
   auto* wide = static_cast<wchar16*>(KX_MALLOC(2 * uint64_t(len) + 2));
   if (wide == nullptr) return;
   size_t units = osCodePageToWide(source, text, len, wide, len + 1);
@@ -33,3 +33,5 @@ void convertCodePage(char* text) {
   }
   KX_FREE(wide);
 }
+
+int (*codePageTestPage)(bool sourcePage) = nullptr;

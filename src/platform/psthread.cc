@@ -3,7 +3,7 @@
 #include "platform/psthread.h"
 
 #include "platform/mutex_os.h"
-#include "trace/trace.h"
+#include "platform/tracechannel.h"
 
 namespace {
 constexpr char kSourceName[] = "psthread";
@@ -17,7 +17,7 @@ int psMutexCreate(psMutex& m) {
   m = nullptr;
   int error = 0;
   if (osMutexCreate(m, error)) return 0;
-  trErrorNoAlloc(kSourceName, __LINE__, trClass.GENERAL, "Create mutex failed; reason %d.\n", error);
+  psMutexTrace.error(kSourceName, __LINE__, "Create mutex failed; reason %d.\n", error);
   m = nullptr;
   return -1;
 }
@@ -35,12 +35,12 @@ int psMutexLock(psMutex& m) {
       case MutexWait::TimedOut:
         continue;
       case MutexWait::Abandoned:
-        trErrorNoAlloc(kSourceName, __LINE__, trClass.GENERAL, "Mutex lock failed (abandoned): %d.\n", error);
+        psMutexTrace.error(kSourceName, __LINE__, "Mutex lock failed (abandoned): %d.\n", error);
         return -1;
       case MutexWait::Failed:
         break;
     }
-    trErrorNoAlloc(kSourceName, __LINE__, trClass.GENERAL, "Mutex lock failed: %d.\n", error);
+    psMutexTrace.error(kSourceName, __LINE__, "Mutex lock failed: %d.\n", error);
     return -1;
   }
 }
@@ -61,7 +61,7 @@ int psMutexLockTries(psMutex& m, uint16_t tries) {
         if (--left == 0) return kMutexTimedOut;
         continue;
       case MutexWait::Abandoned: {
-        trErrorNoAlloc(kSourceName, __LINE__, trClass.GENERAL,
+        psMutexTrace.error(kSourceName, __LINE__,
                        "Mutex lock failed (abandoned): %d., attempting to reacquire mutex.\n", error);
         int releaseError = 0;
         osMutexRelease(m, releaseError);
@@ -71,7 +71,7 @@ int psMutexLockTries(psMutex& m, uint16_t tries) {
       case MutexWait::Failed:
         break;
     }
-    trErrorNoAlloc(kSourceName, __LINE__, trClass.GENERAL, "Mutex lock failed: %d.\n", error);
+    psMutexTrace.error(kSourceName, __LINE__, "Mutex lock failed: %d.\n", error);
     return -1;
   }
 }
@@ -82,7 +82,7 @@ int psMutexRelease(psMutex& m) {
   if (mutexBypass != 0) return 0;
   int error = 0;
   if (osMutexRelease(m, error)) return 0;
-  trErrorNoAlloc(kSourceName, __LINE__, trClass.GENERAL, "Release mutex failed; reason %d.\n", error);
+  psMutexTrace.error(kSourceName, __LINE__, "Release mutex failed; reason %d.\n", error);
   return -1;
 }
 
@@ -95,6 +95,9 @@ int psMutexDestroy(psMutex& m) {
     m = nullptr;
     return 0;
   }
-  trErrorNoAlloc(kSourceName, __LINE__, trClass.GENERAL, "Destroy mutex failed; reason %d.\n", error);
+  psMutexTrace.error(kSourceName, __LINE__, "Destroy mutex failed; reason %d.\n", error);
   return -1;
 }
+
+// Filled when the program starts (psthread.h).
+TraceChannel psMutexTrace = {};

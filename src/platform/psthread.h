@@ -9,13 +9,19 @@
 // While mutexBypass is non-zero (its value from the start, and the utility
 // never changes it) every operation returns 0 at once and touches neither the
 // handle nor the operating system, so a handle that was never created is
-// fine.  Failures are reported through trErrorNoAlloc (class GENERAL) with the
+// fine.  Failures are reported through psMutexTrace (class GENERAL) with the
 // operating system's error code.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/tracechannel.h"
+
 typedef void* psMutex;
+
+// Where the failures are reported; the trace facility fills it when the
+// program starts (trStart).  A report takes no heap memory.
+extern TraceChannel psMutexTrace;
 
 // Result of psMutexLockTries when every try timed out.
 constexpr int kMutexTimedOut = 964;

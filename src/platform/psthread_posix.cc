@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/kxmem.h"
 #include "platform/mutex_os.h"
-#include "trace/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "psthread";

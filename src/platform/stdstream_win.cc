@@ -12,9 +12,9 @@
 #include <clocale>
 #include <cstdio>
 
+#include "platform/kxmem.h"
 #include "platform/os.h"
 #include "platform/stdpage.h"
-#include "trace/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "stdstream";

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "platform/kxmem.h"
 #include "platform/os.h"
-#include "trace/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "psstr";

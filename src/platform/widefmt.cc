@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "platform/kxmem.h"
 #include "platform/osversion.h"
 #include "platform/wideformatter.h"
-#include "trace/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "pkfile";

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/kxmem.h"
 #include "platform/os.h"
-#include "trace/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "pkfile";

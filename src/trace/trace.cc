@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/codepage.h"
+#include "platform/kxmem.h"
+#include "platform/psthread.h"
 #include "platform/widefmt.h"
 #include "trace/tracestate.h"
 
@@ -26,7 +29,19 @@ int putSourcePrefix(char* buf, const char* source, int32_t line) {
 
 // A formatter's count clipped to what the buffer holds.
 int clip(int n, int room) { return n < 0 ? 0 : (n >= room ? room - 1 : n); }
+
+// The page a code-page test flag names while it is set, 0 for none.
+int testFlagPage(bool sourcePage) {
+  const TestFlag& flag = sourcePage ? trTestFlag.OEMNLSREPOS : trTestFlag.ANSINLSREPOS;
+  return flag.set != 0 ? flag.value : 0;
+}
 }  // namespace
+
+void trStart() {
+  kxTrace = TraceChannel{&trClass.MEMORY, trVPrintf, trVErrorNoAlloc};
+  psMutexTrace = TraceChannel{&trClass.GENERAL, trVPrintf, trVErrorNoAlloc};
+  codePageTestPage = testFlagPage;
+}
 
 bool trIsActive() {
   const TraceState* ts = traceState;

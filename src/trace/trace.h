@@ -11,7 +11,10 @@
 // errno.
 //
 // Error statements (trError, trErrorNoAlloc) hand their text to the error
-// log whatever the trace state, and to the trace when it is active.
+// log whatever the trace state, and to the trace when it is active.  The
+// error log is not the trace facility's: it belongs to the message layer
+// above, which sets itself as the error sink when the program starts
+// (trSetErrorSink; startServices in messages/services.h).
 #pragma once
 
 #include <cstdarg>
@@ -79,6 +82,31 @@ int trWriteRaw(const char* text);
 int trError(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) JBB_PRINTF(4, 5);
 int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, ...)
     JBB_PRINTF(4, 5);
+int trVErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, va_list args);
+
+// Connects the portability layer below to the trace facility: the debug
+// allocator's lines and reports (class MEMORY, kxTrace), the mutex
+// wrappers' reports (class GENERAL, psMutexTrace), and the code pages that
+// the test flags OEMNLSREPOS and ANSINLSREPOS name (codePageTestPage).  That
+// layer cannot call this one, so until this runs its lines and reports go
+// nowhere.  startServices calls it when the program starts; a second call
+// changes nothing.
+void trStart();
+
+// Where the error statements' log copies go.  The layer that keeps the error
+// log sets it once, when the program starts and before any other thread
+// runs; until then the copies go nowhere, just as they do while no error
+// log is open.
+struct TraceErrorSink {
+  // Writes one finished text to the error log; the result is not used.
+  // Null: the copies go nowhere.
+  int (*write)(const char* text);
+  // The text that heads trError's copy: a new block from the debug
+  // allocator, which the statement releases with KX_FREE, or null for none.
+  // Null: no lead-in.
+  char* (*leadIn)();
+};
+void trSetErrorSink(const TraceErrorSink& sink);
 
 // Size of the working buffer of a formatted trace or error line.
 constexpr int kTraceLineSize = 25854;

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "trace";

@@ -1,6 +1,9 @@
 // traceconfig: the programmatic set-up of the trace facility, for tests and
 // for programs that embed these services.  The utility itself never calls
-// it: no option, environment variable or file turns tracing on.
+// it: no option, environment variable or file turns tracing on.  Such a
+// program has called startServices (messages/services.h) at its start, as
+// every program does; without it the allocator's MEMORY lines and the mutex
+// reports never reach the trace (trStart).
 //
 //   TraceState* ts = trCreateState();
 //   ts->maxMB = 4; ts->wrapMode = 1;

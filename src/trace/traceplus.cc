@@ -1,18 +1,16 @@
-// The error statements: a failure's text goes to the error log whatever the
-// trace state, and to the trace when it is active.
+// The error statements: a failure's text goes to the error log (the sink)
+// whatever the trace state, and to the trace when it is active.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "messages/kvenls.h"
-#include "messages/logutils.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 #include "trace/trace.h"
 
 namespace {
 constexpr char kSourceName[] = "traceplus";
-// The lead-in text of every error-log entry made by trError.
-constexpr uint16_t kErrorLeadIn = 361;
+// Where the error-log copies go; empty until trSetErrorSink.
+TraceErrorSink errorSink = {};
 
 // Source prefix (when PREFIX is on) and message; returns the text's length.
 int buildWorkingText(char* buf, const char* source, int32_t line, const char* format, va_list args) {
@@ -46,35 +44,37 @@ struct ReportScope {
 // A byte of 1 selects the line; the bit of value 2 alone does not.
 bool classSelects(unsigned char classFlag) { return trClass.ERROR != 0 || (classFlag & ~2u) != 0; }
 
-// The error-log copy: message 361's text (when the repository has it)
-// followed by the working text.  Skipped without a word when no memory can
-// be had.
+// The error-log copy: the sink's lead-in (when it has one) followed by the
+// working text.  Skipped without a word when no memory can be had.  The copy
+// is made with or without a sink, so that an error statement asks the
+// allocator for the same blocks whatever is installed; without a sink it
+// simply goes nowhere, as it does while no error log is open.
 void logErrorCopy(const char* work) {
   auto* logText = static_cast<char*>(KX_MALLOC(kTraceLineSize));
   if (logText == nullptr) return;
   std::memset(logText, 0, kTraceLineSize);
-  if (char* leadIn = nlsMessageTextV(kErrorLeadIn, nullptr, nullptr, nullptr)) {
+  if (char* leadIn = errorSink.leadIn != nullptr ? errorSink.leadIn() : nullptr) {
     std::snprintf(logText, kTraceLineSize, "%s", leadIn);
     KX_FREE(leadIn);
   }
   size_t used = std::strlen(logText);
   std::snprintf(logText + used, kTraceLineSize - used, "%s", work);
-  errorLogWrite(logText);
+  if (errorSink.write != nullptr) errorSink.write(logText);
   KX_FREE(logText);
 }
 }  // namespace
 
-int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) {
+// The form behind trErrorNoAlloc, and the error statement of the channels
+// of the layer below (platform/tracechannel.h): it takes no heap memory, so
+// a report about the heap can always be made.
+int trVErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, va_list args) {
   if (reportDepth >= kDroppedDepth) return 0;
   int savedErrno = errno;
   bool logCopy = reportDepth < kTraceOnlyDepth;
   ReportScope scope;
   char work[kTraceLineSize];
-  va_list args;
-  va_start(args, format);
   int count = buildWorkingText(work, source, line, format, args);
-  va_end(args);
-  if (logCopy) errorLogWrite(work);
+  if (logCopy && errorSink.write != nullptr) errorSink.write(work);
   int result = 0;
   if (trIsActive()) {
     result = count;
@@ -109,3 +109,13 @@ int trError(const char* source, int32_t line, unsigned char classFlag, const cha
   errno = savedErrno;
   return result;
 }
+
+int trErrorNoAlloc(const char* source, int32_t line, unsigned char classFlag, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int result = trVErrorNoAlloc(source, line, classFlag, format, args);
+  va_end(args);
+  return result;
+}
+
+void trSetErrorSink(const TraceErrorSink& sink) { errorSink = sink; }

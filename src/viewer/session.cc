@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/kxmem.h"
 #include "platform/os.h"
-#include "trace/kxmem.h"
 #include "viewer/journalinfo.h"
 #include "viewer/output.h"
 #include "viewer/report.h"

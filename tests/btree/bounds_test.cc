@@ -4,7 +4,7 @@
 
 #include "builder/builder.h"
 #include "storage_fixture.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 using namespace storagetest;
 

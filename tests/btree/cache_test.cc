@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "storage_fixture.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 using namespace storagetest;
 

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "tree_fixture.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 namespace keytest {
 namespace {

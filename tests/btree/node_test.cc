@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "tree_fixture.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 namespace keytest {
 namespace {

@@ -1,7 +1,7 @@
 // The bTree object itself: the default walk callback, the destructor's
 // write-back, and running out of memory in the open and the fetch.
 #include "storage_fixture.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 using namespace storagetest;
 

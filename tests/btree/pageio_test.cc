@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "storage_fixture.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 using namespace storagetest;
 using namespace jbbformat;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "messages_fixture.h"
+#include "platform/kxmem.h"
 #include "platform/psthread.h"
-#include "trace/kxmem.h"
 #include "trace/trace.h"
 #include "trace/traceconfig.h"
 

@@ -8,7 +8,7 @@
 #include "messages/nlorder.h"
 #include "messages/nlsbuffer.h"
 #include "messages_fixture.h"
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "repository_test";

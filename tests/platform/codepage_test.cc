@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 #include "trace/trace.h"
 
 namespace {

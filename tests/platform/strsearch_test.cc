@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "strsearch_test";

@@ -6,8 +6,8 @@
 #include <cstdarg>
 #include <string>
 
+#include "platform/kxmem.h"
 #include "platform/osversion.h"
-#include "trace/kxmem.h"
 
 namespace {
 constexpr char kSourceName[] = "widefmt_test";

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "builder/builder.h"
+#include "platform/kxmem.h"
 #include "platform/osfile.h"
 #include "platform/psstr.h"
-#include "trace/kxmem.h"
+#include "request_loop.h"
 #include "viewer/requests.h"
 #include "viewer/tooldb.h"
-#include "request_loop.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 namespace {
 

@@ -21,6 +21,7 @@
 #include "btree/format.h"
 #include "builder/checker.h"
 #include "builder/writer.h"
+#include "messages/services.h"
 
 namespace {
 
@@ -170,6 +171,7 @@ int checkFile(const char* path, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  startServices();
   if (argc < 3) return usage();
   std::string kind = argv[1];
   if (kind == "short") {

@@ -12,6 +12,7 @@
 
 #include "bench/inputs.h"
 #include "bench/plan.h"
+#include "messages/services.h"
 
 using namespace jbbbench;
 
@@ -75,6 +76,7 @@ int indexSizeCommandLine(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  startServices();
   CLI::App app{"Measures commands for the benchmark script (scripts/bench.sh).", "jbbbench"};
   app.require_subcommand(1);
 

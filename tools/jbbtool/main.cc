@@ -4,6 +4,7 @@
 
 #include "jbbtool/jbbtool.h"
 #include "jbbversion.h"
+#include "messages/services.h"
 #include "platform/os.h"
 
 using namespace jbbtool;
@@ -22,6 +23,7 @@ void addOutput(CLI::App* cmd, OutputOptions* o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  startServices();
   CLI::App app{"Verifies, inspects, dumps, loads, compacts and salvages journal databases (.jbbdb).", "jbbtool"};
   app.set_version_flag("--version", std::string("jbbtool ") + JBB_VERSION);
   app.require_subcommand(1);

@@ -1,5 +1,5 @@
 // The debug allocator: guards, damaged blocks, failed requests.
-#include "trace/kxmem.h"
+#include "platform/kxmem.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "trace/trace.h"
 #include "trace/traceconfig.h"
 #include "trace/tracestate.h"
-#include "tracetest_util.h"
+#include "../trace/tracetest_util.h"
 
 namespace {
 constexpr char kSourceName[] = "kxmem_test";

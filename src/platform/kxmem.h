@@ -8,7 +8,7 @@
 //   16              size  the caller's area (the pointer handed out)
 //   16 + size       4     BLOCK_GUARD, unaligned
 // Both guards are checked before a block is reallocated or released; a
-// damaged block is reported through trErrorNoAlloc and never released.  The
+// damaged block is reported (kxTrace below) and never released.  The
 // allocator keeps no list of blocks: all it knows lives in the block.
 //
 // Callers pass their module name and line; the KX_* macros supply them from
@@ -16,6 +16,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "platform/tracechannel.h"
 
 constexpr uint32_t BLOCK_GUARD = 0xABCDDCBAu;
 constexpr uint64_t kBlockOverhead = 20;  // 16-byte header + 4-byte trailer
@@ -35,6 +37,13 @@ bool kxTestFailureArmed();
 // handler returns 2, allocFailFatal is called.
 extern int (*allocFailHandler)();
 extern void (*allocFailFatal)();
+
+// Where the allocator's lines and reports go: a line for every block granted
+// or released and every failed request while the class byte (MEMORY) is set,
+// and an error report for every damaged block, failed request and release
+// of a null pointer.  The trace facility fills it when the program starts
+// (trStart); until then the allocator is silent.
+extern TraceChannel kxTrace;
 
 // Test hook: after `after` further successful requests, the next `count`
 // requests of kxMalloc, kxCalloc and kxReAlloc fail as if the heap were

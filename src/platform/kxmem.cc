@@ -1,11 +1,10 @@
-// The debug memory allocator; the block layout is stated in kxmem.h.
-#include "trace/kxmem.h"
+// The debug memory allocator; the block layout is stated in kxmem.h.  Its
+// lines and reports go out through kxTrace, which the trace facility fills.
+#include "platform/kxmem.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-
-#include "trace/trace.h"
 
 namespace {
 constexpr char kSourceName[] = "kxmem";
@@ -73,6 +72,7 @@ void callFailHandlers(uint64_t size) {
 
 int (*allocFailHandler)() = nullptr;
 void (*allocFailFatal)() = nullptr;
+TraceChannel kxTrace = {};
 
 void kxTestSetFailure(int64_t after, int64_t count) {
   failAfter = after;
@@ -92,14 +92,14 @@ uint64_t kxBlockSize(const void* p) {
 void* kxMalloc(uint64_t size, const char* source, int32_t line) {
   void* raw = injectedFailure() || size > SIZE_MAX - kBlockOverhead ? nullptr : std::malloc(size + kBlockOverhead);
   if (raw == nullptr) {
-    if (trClass.MEMORY)
-      trPrintf(kSourceName, __LINE__, "Alloc failed: Size %ld File %s Line %d\n", asPrinted(size), source, line);
+    if (kxTrace.on())
+      kxTrace.line(kSourceName, __LINE__, "Alloc failed: Size %ld File %s Line %d\n", asPrinted(size), source, line);
     callFailHandlers(size);
     return nullptr;
   }
   void* p = frame(raw, size);
-  if (trClass.MEMORY)
-    trPrintf(kSourceName, __LINE__, "KXMEM(+) Addr %p Size %ld File %s Line %d\n", p, asPrinted(size), source, line);
+  if (kxTrace.on())
+    kxTrace.line(kSourceName, __LINE__, "KXMEM(+) Addr %p Size %ld File %s Line %d\n", p, asPrinted(size), source, line);
   return p;
 }
 
@@ -108,14 +108,14 @@ void* kxCalloc(int32_t count, uint64_t size, const char* source, int32_t line) {
   uint64_t total = representable ? uint64_t(count) * size : 0;
   void* raw = injectedFailure() || !representable ? nullptr : std::calloc(1, total + kBlockOverhead);
   if (raw == nullptr) {
-    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY, "calloc() failed: Size %ld File %s Line %d\n",
+    kxTrace.error(kSourceName, __LINE__, "calloc() failed: Size %ld File %s Line %d\n",
                    asPrinted(size), source, line);
     callFailHandlers(size);
     return nullptr;
   }
   void* p = static_cast<unsigned char*>(raw) + kHeaderSize;
-  if (trClass.MEMORY)
-    trPrintf(kSourceName, __LINE__, "KXMEM(c+) Addr %p Size %ld Count %ld File %s Line %d\n", p, asPrinted(size),
+  if (kxTrace.on())
+    kxTrace.line(kSourceName, __LINE__, "KXMEM(c+) Addr %p Size %ld Count %ld File %s Line %d\n", p, asPrinted(size),
              long(count), source, line);
   return frame(raw, total);
 }
@@ -124,13 +124,13 @@ int kxCheckBlock(void* p, const char* source, int32_t line) {
   if (p == nullptr) return 0;
   auto* area = static_cast<unsigned char*>(p);
   if (loadU32(area - kHeaderSize) != BLOCK_GUARD) {
-    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY,
+    kxTrace.error(kSourceName, __LINE__,
                    "Block header invalid, possible memory overwrite. Addr %p, File %s, Line %d\n", p, source, line);
     return -1;
   }
   uint64_t total = loadU64(area - kHeaderSize + kLengthOffset);
   if (loadU32(area + total - kBlockOverhead) != BLOCK_GUARD) {
-    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY,
+    kxTrace.error(kSourceName, __LINE__,
                    "Block trailer invalid, possible memory overwrite. Addr %p, File %s, Line %d\n", p, source, line);
     return -1;
   }
@@ -145,27 +145,27 @@ void* kxReAlloc(void* p, uint64_t newSize, const char* source, int32_t line) {
                   ? nullptr
                   : std::realloc(oldRaw, newSize + kBlockOverhead);
   if (raw == nullptr) {
-    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY, "Realloc failed: Old addr %p New Size %ld File %s Line %d\n",
+    kxTrace.error(kSourceName, __LINE__, "Realloc failed: Old addr %p New Size %ld File %s Line %d\n",
                    p, asPrinted(newSize), source, line);
     callFailHandlers(newSize);
     return nullptr;
   }
   countReleased(oldSize);
   void* np = frame(raw, newSize);
-  if (trClass.MEMORY)
-    trPrintf(kSourceName, __LINE__, "KXMEM(r+) naddr %p oaddr %p nsize %ld File %s Line %d\n", np, p,
+  if (kxTrace.on())
+    kxTrace.line(kSourceName, __LINE__, "KXMEM(r+) naddr %p oaddr %p nsize %ld File %s Line %d\n", np, p,
              asPrinted(newSize), source, line);
   return np;
 }
 
 void kxFree(void* p, const char* source, int32_t line) {
   if (p == nullptr) {
-    trErrorNoAlloc(kSourceName, __LINE__, trClass.MEMORY, "Attempt to free NULL pointer. File %s Line %d\n", source,
+    kxTrace.error(kSourceName, __LINE__, "Attempt to free NULL pointer. File %s Line %d\n", source,
                    line);
     return;
   }
   if (kxCheckBlock(p, source, line) != 0) return;
   countReleased(kxBlockSize(p));
   std::free(static_cast<unsigned char*>(p) - kHeaderSize);
-  if (trClass.MEMORY) trPrintf(kSourceName, __LINE__, "KXMEM(-) Addr %p File %s Line %d\n", p, source, line);
+  if (kxTrace.on()) kxTrace.line(kSourceName, __LINE__, "KXMEM(-) Addr %p File %s Line %d\n", p, source, line);
 }
