@@ -17,11 +17,6 @@ namespace crashtest {
 namespace {
 constexpr size_t kSector = 512;
 
-bool isData(OsFileEvent::Kind k) { return k == OsFileEvent::kWrite || k == OsFileEvent::kTruncate; }
-bool isName(OsFileEvent::Kind k) {
-  return k == OsFileEvent::kRename || k == OsFileEvent::kLink || k == OsFileEvent::kRemove;
-}
-
 void applyData(Bytes& b, const OsFileEvent& e) {
   if (e.kind == OsFileEvent::kTruncate) {
     b.resize(size_t(e.pos));

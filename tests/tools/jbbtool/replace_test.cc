@@ -206,12 +206,16 @@ TEST_F(Replace, CompactPutsTheNewFileInPlaceOnlyOnceItIsOnTheDisk) {
         EXPECT_EQ(db_, e.to);
         EXPECT_TRUE(disk.synced(db_)) << "renamed before it was on the disk";
       }
-      if (e.kind == OsFileEvent::kLink) EXPECT_EQ(bak, e.to);
+      if (e.kind == OsFileEvent::kLink) {
+        EXPECT_EQ(bak, e.to);
+      }
     }
     EXPECT_EQ(osFolderOf(db_.c_str()), log[log.size() - (backup ? 1 : 2)].path);
     EXPECT_FALSE(disk.named(temp));
     EXPECT_EQ(backup, disk.named(bak));
-    if (backup) EXPECT_EQ(original, disk.bytes(bak));
+    if (backup) {
+      EXPECT_EQ(original, disk.bytes(bak));
+    }
   }
 }
 
