@@ -1,14 +1,7 @@
-// An independent reader of database files, for the tests and for jbbtool's
-// verify, stat, dump and compact: it reads the whole file at once
-// (fileio.h), shares nothing with the B-tree but the layout of
-// btree/format.h, and verifies every invariant stated there.  Each problem
-// carries the file offset of the bytes it is about.
-//
-// The check never trusts a field: every length, count and subscript is
-// bounded before it is followed, the tree walk stops at a node reached a
-// second time and below 64 levels, so any file, however damaged, gives a
-// list of problems and no crash.  It allocates per node, never per entry,
-// unless the caller asks for the entries to be collected.
+// The engine's integrity check (btree/check.h) for the tests: the whole
+// result in memory, as lists of slots, nodes (breadth first) and, when
+// asked, entries and the tree's shape text.  jbbtool uses the engine's
+// check directly, streaming.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/utf8.h"
+
 namespace jbbbuilder {
 
 uint64_t Rng::next() {
@@ -37,24 +39,6 @@ bool decodeOne(const std::string& text, size_t* i, uint32_t* cp) {
   return true;
 }
 
-void appendUtf8(std::string* out, uint32_t cp) {
-  if (cp < 0x80) {
-    *out += char(cp);
-  } else if (cp < 0x800) {
-    *out += char(0xC0 | (cp >> 6));
-    *out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *out += char(0xE0 | (cp >> 12));
-    *out += char(0x80 | ((cp >> 6) & 0x3F));
-    *out += char(0x80 | (cp & 0x3F));
-  } else {
-    *out += char(0xF0 | (cp >> 18));
-    *out += char(0x80 | ((cp >> 12) & 0x3F));
-    *out += char(0x80 | ((cp >> 6) & 0x3F));
-    *out += char(0x80 | (cp & 0x3F));
-  }
-}
-
 }  // namespace
 
 bool utf8ToKey(const std::string& text, Key* key, std::string* error) {
@@ -84,18 +68,7 @@ bool utf8ToKey(const std::string& text, Key* key, std::string* error) {
 
 std::string keyToUtf8(const Key& key) {
   std::string out;
-  for (size_t i = 0; i < key.size(); ++i) {
-    uint32_t u = key[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < key.size() && key[i + 1] >= 0xDC00 &&
-        key[i + 1] <= 0xDFFF) {
-      appendUtf8(&out, 0x10000 + ((u - 0xD800) << 10) + (key[i + 1] - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      appendUtf8(&out, 0xFFFD);
-    } else {
-      appendUtf8(&out, u);
-    }
-  }
+  appendUtf16AsUtf8(&out, key.data(), key.size());
   return out;
 }
 

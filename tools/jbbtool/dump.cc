@@ -11,10 +11,11 @@
 #include "jbbtool/session.h"
 #include "jbbtool/textdump.h"
 #include "jbbtool/textout.h"
+#include "platform/psstr.h"
+#include "platform/utf8.h"
 #include "viewer/entrydisplay.h"
 #include "viewer/journalinfo.h"
 
-using namespace jbbbuilder;
 
 namespace jbbtool {
 
@@ -49,7 +50,9 @@ std::string jsonHead(const std::string& path, const uint8_t* cr) {
   ji["maxJournalSize"] = info.maxJournalSize;
   ji["server"] = server;
   ji["node"] = node;
-  ji["fsName"] = keyToUtf8(Key(info.fsName));
+  std::string fsName;
+  appendUtf16AsUtf8(&fsName, info.fsName, wideLen(info.fsName));
+  ji["fsName"] = fsName;
   std::string text = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   text.pop_back();  // the closing brace: the entries follow
   return text + ",\"entries\":[\n";
@@ -113,7 +116,7 @@ class RowWriter {
     for (int32_t a = 0; a < kKnownActions; ++a) actions_[a] = actionText(a, buf);
   }
 
-  void row(const EntryRef& e) {
+  void row(const jbbcheck::Entry& e) {
     size_t have = e.data ? e.dataSize : 0;
     ::JournalEntry je;
     decodeJournalEntry(e.data, have, &je);
@@ -166,39 +169,54 @@ class RowWriter {
   std::string actions_[kKnownActions];
 };
 
+// Each entry the check reaches in key order becomes a row.
+class Rows : public jbbcheck::Reporter {
+ public:
+  Rows(RowWriter& rows, Progress& progress) : rows_(rows), progress_(progress) {}
+  void problem(int64_t, const std::string&) override {}
+  void entry(const jbbcheck::Entry& e) override {
+    rows_.row(e);
+    progress_.tick();
+  }
+
+ private:
+  RowWriter& rows_;
+  Progress& progress_;
+};
+
 }  // namespace
 
 int runDump(const std::string& file, DumpFormat format, const Streams& io) {
-  std::string path;
-  FileImage db;
-  if (int rc = readDatabase(file, io, &path, &db)) return rc;
-  if (db.size() < jbbformat::kCtrlRecSize)
+  ReadDatabase db;
+  if (int rc = db.open(file, io)) return rc;
+  const std::string& path = db.path();
+  const uint8_t* ctrlRec = db.ctrlRec();
+  if (ctrlRec == nullptr)
     return message(io, kExitProblems, path + " is shorter than a control record; verify tells more");
   TextOut out(io.out);
   if (format == DumpFormat::Text) {
     std::string header;
-    appendTextHeader(db.data(), &header);
+    appendTextHeader(ctrlRec, &header);
     out.put(header);
   }
   if (format == DumpFormat::Csv) out.put(kCsvHeader);
-  if (format == DumpFormat::Json) out.put(jsonHead(path, db.data()));
+  if (format == DumpFormat::Json) out.put(jsonHead(path, ctrlRec));
   Progress progress(io, "dump: entries");
   RowWriter rows(format, &out);
-  CheckOptions options;
-  options.collect = false;
-  options.onEntry = [&](const EntryRef& e) {
-    rows.row(e);
-    progress.tick();
-  };
-  CheckResult r = checkImage(db.data(), db.size(), options);
+  Rows reporter(rows, progress);
+  jbbcheck::Summary r = jbbcheck::check(db.source(), jbbcheck::Options(), reporter);
   progress.done();
+  if (!db.source().ok()) {
+    out.flush();
+    return message(io, kExitUsage, "cannot read " + path);
+  }
   if (!r.ok()) {
     out.flush();
     return message(io, kExitProblems, path + " has problems, the dump is incomplete: verify lists them, salvage recovers what can be recovered");
   }
   if (format == DumpFormat::Text) {
     out.put("end ");
-    out.putUnsigned(r.entryCount);
+    out.putUnsigned(r.entries);
     out.put('\n');
   }
   if (format == DumpFormat::Json) out.put("\n]}\n");

@@ -32,7 +32,7 @@
 #include <set>
 
 #include "btree/format.h"
-#include "builder/nodeimage.h"
+#include "btree/frame.h"
 #include "jbbtool/session.h"
 
 using namespace jbbformat;

@@ -31,8 +31,7 @@ using jbbrollback::Pending;
 // A change that a crash cut off is the next writer's to recover; a reader
 // only says so and reads the file as that writer will leave it, so that
 // what it reports is what the journal holds.
-void judgePending(const std::string& path, FileImage* file, const Streams& io) {
-  Pending p = jbbrollback::inspect(file->file());
+void tellPending(const std::string& path, const Pending& p, const Streams& io) {
   const std::string pending = path + ": an interrupted change is pending";
   const std::string atNextChange = " the next time the journal is opened for a change";
   switch (p.state) {
@@ -41,18 +40,24 @@ void judgePending(const std::string& path, FileImage* file, const Streams& io) {
     case Pending::kComplete:
       message(io, kExitOk, pending + " and is completed" + atNextChange + "; the file holds all of it already");
       return;
-    case Pending::kRollBack: {
+    case Pending::kRollBack:
       message(io, kExitOk, pending + " and is taken back" + atNextChange + "; the file is read as it will be then");
-      Bytes bytes(file->data(), file->data() + file->size());
-      jbbrollback::applyTo(p, &bytes);
-      file->assign(std::move(bytes));
       return;
-    }
     case Pending::kConflict:
       message(io, kExitOk,
               pending + " that cannot be taken back because the file was changed since (" + p.why +
                   "); the file is read as it is");
       return;
+  }
+}
+
+void judgePending(const std::string& path, FileImage* file, const Streams& io) {
+  Pending p = jbbrollback::inspect(file->file());
+  tellPending(path, p, io);
+  if (p.state == Pending::kRollBack) {
+    Bytes bytes(file->data(), file->data() + file->size());
+    jbbrollback::applyTo(p, &bytes);
+    file->assign(std::move(bytes));
   }
 }
 
@@ -65,6 +70,33 @@ int readDatabase(const std::string& given, const Streams& io, std::string* path,
     return message(io, errno == EAGAIN ? kExitProblems : kExitUsage, error);
   judgePending(*path, file, io);
   return kExitOk;
+}
+
+ReadDatabase::~ReadDatabase() {
+  source_.reset();
+  osFileClose(file_);
+}
+
+int ReadDatabase::open(const std::string& given, const Streams& io) {
+  if (!resolveDatabase(given, io, &path_)) return kExitUsage;
+  file_ = osFileOpenLocked(path_.c_str(), OsFileMode::kRead, OsLock::kShared);
+  if (file_ == nullptr) {
+    int err = errno;
+    if (err == EAGAIN) return message(io, kExitProblems, path_ + " is in use by another program");
+    return message(io, kExitUsage, "cannot open " + path_);
+  }
+  pending_ = jbbrollback::inspect(file_);
+  tellPending(path_, pending_, io);
+  source_ = std::make_unique<jbbcheck::FileSource>(file_, &pending_);
+  if (!source_->ok()) return message(io, kExitUsage, "cannot read " + path_);
+  return kExitOk;
+}
+
+const uint8_t* ReadDatabase::ctrlRec() {
+  if (source_->size() < jbbformat::kCtrlRecSize) return nullptr;
+  const uint8_t* bytes = source_->bytes(0, jbbformat::kCtrlRecSize);
+  ctrl_.assign(bytes, bytes + jbbformat::kCtrlRecSize);
+  return ctrl_.data();
 }
 
 HeldDatabase::~HeldDatabase() { release(); }

@@ -6,6 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+#include <vector>
+
+#include "btree/check.h"
+#include "btree/rollback.h"
 #include "builder/builder.h"
 #include "platform/osfile.h"
 #include "jbbtool/jbbtool.h"
@@ -24,6 +29,37 @@ bool resolveDatabase(const std::string& given, const Streams& io, std::string* p
 // Returns kExitOk, or an exit code after a message (kExitProblems when
 // another program has the file).
 int readDatabase(const std::string& given, const Streams& io, std::string* path, jbbbuilder::FileImage* file);
+
+// A database that a command only reads, through the engine's check
+// (btree/check.h): held under a shared lock for as long as this object
+// lives, so that no other program changes it meanwhile and none that is
+// changing it is waited for.  A change a crash cut off is judged (a line on
+// io.err says what becomes of it) and read as it will be once recovered;
+// nothing is written.  The file is read in place where it is mapped, never
+// copied whole.
+class ReadDatabase {
+ public:
+  ReadDatabase() = default;
+  ~ReadDatabase();
+  ReadDatabase(const ReadDatabase&) = delete;
+  ReadDatabase& operator=(const ReadDatabase&) = delete;
+
+  // resolveDatabase, then the lock and the judgement.  Returns kExitOk, or
+  // an exit code after a message (kExitProblems when another program has
+  // the file).
+  int open(const std::string& given, const Streams& io);
+  const std::string& path() const { return path_; }
+  jbbcheck::FileSource& source() { return *source_; }
+  // The control record, or null when the file is shorter than one.
+  const uint8_t* ctrlRec();
+
+ private:
+  std::string path_;
+  OsFile* file_ = nullptr;
+  jbbrollback::Pending pending_;
+  std::unique_ptr<jbbcheck::FileSource> source_;
+  std::vector<uint8_t> ctrl_;
+};
 
 // A database file that a command replaces, held under the exclusive lock
 // from before it is read until after the new file has taken its name: no

@@ -4,8 +4,6 @@
 #include "btree/format.h"
 #include "jbbtool/session.h"
 
-using namespace jbbbuilder;
-
 namespace jbbtool {
 
 namespace {
@@ -21,18 +19,17 @@ struct Stats {
   size_t problems = 0;
 };
 
-Stats measure(const CheckResult& r) {
-  Stats s;
-  s.fileSize = r.fileSize;
-  s.entries = r.entryCount;
-  s.height = r.height;
-  s.problems = r.problemCount;
-  for (const NodeInfo& n : r.nodes) {
+// Counts what the check reads: nodes by level and by entry count, slots
+// by state.
+class Measure : public jbbcheck::Reporter {
+ public:
+  void problem(int64_t, const std::string&) override {}
+  void node(const jbbcheck::Node& n) override {
     if (size_t(n.depth) >= s.nodesPerLevel.size()) s.nodesPerLevel.resize(size_t(n.depth) + 1);
     ++s.nodesPerLevel[size_t(n.depth)];
-    ++s.entriesPerNode[n.count];
+    ++s.entriesPerNode[n.framed->framed];
   }
-  for (const SlotInfo& slot : r.slots) {
+  void slot(const jbbcheck::Slot& slot) override {
     if (slot.free()) {
       ++s.freeSlots;
       s.freeBytes += slot.slotLength;
@@ -41,8 +38,8 @@ Stats measure(const CheckResult& r) {
       if (slot.slotLength > slot.nodeSize) s.staleBytes += slot.slotLength - slot.nodeSize;
     }
   }
-  return s;
-}
+  Stats s;
+};
 
 double perEntry(const Stats& s) { return s.entries ? double(s.fileSize) / double(s.entries) : 0.0; }
 
@@ -88,12 +85,17 @@ void printJson(const std::string& path, const Stats& s, FILE* out) {
 }  // namespace
 
 int runStat(const std::string& file, bool json, const Streams& io) {
-  std::string path;
-  FileImage db;
-  if (int rc = readDatabase(file, io, &path, &db)) return rc;
-  CheckOptions options;
-  options.collect = false;
-  Stats s = measure(checkImage(db.data(), db.size(), options));
+  ReadDatabase db;
+  if (int rc = db.open(file, io)) return rc;
+  const std::string& path = db.path();
+  Measure m;
+  jbbcheck::Summary r = jbbcheck::check(db.source(), jbbcheck::Options(), m);
+  if (!db.source().ok()) return message(io, kExitUsage, "cannot read " + path);
+  Stats& s = m.s;
+  s.fileSize = r.fileSize;
+  s.entries = r.entries;
+  s.height = r.height;
+  s.problems = r.problems;
   if (json)
     printJson(path, s, io.out);
   else

@@ -1,33 +1,52 @@
-// verify: every file and tree invariant, each problem with its file offset.
-// The file is only read.
+// verify: every file and tree invariant, each problem with its file offset,
+// through the engine's check as it reads the file.  The file is only read.
 #include "jbbtool/session.h"
-
-using namespace jbbbuilder;
 
 namespace jbbtool {
 
-int runVerify(const std::string& file, const Streams& io) {
-  std::string path;
-  FileImage db;
-  if (int rc = readDatabase(file, io, &path, &db)) return rc;
-  Progress progress(io, "verify: entries");
-  CheckOptions options;
-  options.collect = false;
-  if (io.progress) options.onEntry = [&](const EntryRef&) { progress.tick(); };
-  CheckResult r = checkImage(db.data(), db.size(), options);
-  progress.done();
-  for (const Problem& p : r.problems) {
-    if (p.offset >= 0)
-      std::fprintf(io.out, "offset %lld: %s\n", static_cast<long long>(p.offset), p.text.c_str());
+namespace {
+
+// Problems are printed as the check finds them, the first 200 of them.
+class Printer : public jbbcheck::Reporter {
+ public:
+  Printer(const Streams& io, Progress& progress) : io_(io), progress_(progress) {}
+  void problem(int64_t offset, const std::string& text) override {
+    if (++count_ > kShown) return;
+    progress_.done();
+    if (offset >= 0)
+      std::fprintf(io_.out, "offset %lld: %s\n", static_cast<long long>(offset), text.c_str());
     else
-      std::fprintf(io.out, "%s\n", p.text.c_str());
+      std::fprintf(io_.out, "%s\n", text.c_str());
   }
+  void entry(const jbbcheck::Entry&) override { progress_.tick(); }
+  void finish() const {
+    if (count_ > kShown) std::fprintf(io_.out, "... and %zu more\n", count_ - kShown);
+  }
+
+ private:
+  static constexpr size_t kShown = 200;
+  const Streams& io_;
+  Progress& progress_;
+  size_t count_ = 0;
+};
+
+}  // namespace
+
+int runVerify(const std::string& file, const Streams& io) {
+  ReadDatabase db;
+  if (int rc = db.open(file, io)) return rc;
+  Progress progress(io, "verify: entries");
+  Printer printer(io, progress);
+  jbbcheck::Summary r = jbbcheck::check(db.source(), jbbcheck::Options(), printer);
+  progress.done();
+  printer.finish();
+  if (!db.source().ok()) return message(io, kExitUsage, "cannot read " + db.path());
+  const std::string& path = db.path();
   if (!r.ok()) {
-    std::fprintf(io.out, "%s: %zu problem%s found\n", path.c_str(), r.problemCount, r.problemCount == 1 ? "" : "s");
+    std::fprintf(io.out, "%s: %zu problem%s found\n", path.c_str(), r.problems, r.problems == 1 ? "" : "s");
     return kExitProblems;
   }
-  std::fprintf(io.out, "%s: sound, %zu entries, %zu nodes, height %d\n", path.c_str(), r.entryCount, r.nodes.size(),
-               r.height);
+  std::fprintf(io.out, "%s: sound, %zu entries, %zu nodes, height %d\n", path.c_str(), r.entries, r.nodes, r.height);
   return kExitOk;
 }
 

@@ -116,6 +116,10 @@ class ToolTest : public ::testing::Test {
     o.out = out;
     return run([&](const jbbtool::Streams& io) { return jbbtool::runSalvage(file, o, io); });
   }
+  void writeBytes(const std::string& name, const Bytes& bytes) {
+    std::string error;
+    ASSERT_TRUE(jbbbuilder::writeFile(path(name), bytes, &error)) << error;
+  }
   void writeText(const std::string& name, const std::string& text) {
     std::string error;
     ASSERT_TRUE(jbbbuilder::writeFile(path(name), Bytes(text.begin(), text.end()), &error)) << error;

@@ -1,6 +1,8 @@
-// The entries of one node image, framed in place: the part of the format
-// that both the checker and the salvage of damaged files read.  Nothing here
-// trusts a stored length: every read stays below the limit the caller gives.
+// The entries of one node image, framed in place: the one decoding of a
+// node's count, child references and entry boundaries, which the open's
+// check of a node, the integrity check and the salvage of damaged files
+// share, each with rules of its own.  Nothing here trusts a stored length:
+// every read stays below the limit the caller gives.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +10,7 @@
 
 #include "btree/format.h"
 
-namespace jbbbuilder {
+namespace jbbformat {
 
 // One entry as it lies in an image; offsets are from the image's start.
 struct FramedEntry {
@@ -30,12 +32,12 @@ enum class FrameStop {
 
 struct FramedNode {
   int storedCount = 0;  // the count field as stored
-  int32_t branch[jbbformat::kBranches] = {};
+  int32_t branch[kBranches] = {};
   int framed = 0;  // entries framed, from the first on
-  FramedEntry entries[jbbformat::kMaxEntries];
+  FramedEntry entries[kMaxEntries];
   FrameStop stop = FrameStop::None;
   size_t stopNkl = 0;  // the nkl that stopped framing
-  size_t end = jbbformat::kNodeEntries;  // just past the last framed entry
+  size_t end = kNodeEntries;  // just past the last framed entry
   bool entryOk(int i) const { return entries[i].terminated && entries[i].dataInside; }
 };
 
@@ -46,7 +48,7 @@ void frameNode(const uint8_t* image, size_t limit, int wanted, size_t dataSize, 
 
 // The key's unit i of an entry (little-endian in the image).
 inline uint16_t keyUnit(const uint8_t* image, const FramedEntry& e, size_t i) {
-  return jbbformat::getU16(image + e.offset + jbbformat::kEntryKey + 2 * i);
+  return getU16(image + e.offset + kEntryKey + 2 * i);
 }
 
-}  // namespace jbbbuilder
+}  // namespace jbbformat

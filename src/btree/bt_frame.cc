@@ -1,9 +1,7 @@
 // Framing the entries of a node image.
-#include "builder/nodeimage.h"
+#include "btree/frame.h"
 
-using namespace jbbformat;
-
-namespace jbbbuilder {
+namespace jbbformat {
 
 namespace {
 
@@ -46,4 +44,4 @@ void frameNode(const uint8_t* image, size_t limit, int wanted, size_t dataSize, 
   node->end = off;
 }
 
-}  // namespace jbbbuilder
+}  // namespace jbbformat
