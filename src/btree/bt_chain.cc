@@ -85,17 +85,17 @@ bool indexRecord(bTree& t, const uint8_t* h, int64_t pos, bool* freeRoot) {
 // buffer.
 class HeaderReader {
  public:
-  explicit HeaderReader(OsFile* file) : file_(file), block_(blockSizeFor(file)) {}
+  explicit HeaderReader(bTree& t) : t_(t), block_(blockSizeFor(t)) {}
   // The header at pos, or null (errno 0 at the end of the file, else the
   // read's error).
   const uint8_t* at(int64_t pos) {
     // A mapped file is read in place: only the headers are touched.
-    if (const uint8_t* inPlace = osFileView(file_, pos, kRecordHeaderSize)) return inPlace;
+    if (const uint8_t* inPlace = jbbstorage::viewFile(t_, pos, kRecordHeaderSize)) return inPlace;
     // pos may lie anywhere up to INT64_MAX (a slot length leads there):
     // the test never adds to it.
     if (pos < start_ || uint64_t(pos - start_) + kRecordHeaderSize > length_) {
       start_ = pos;
-      length_ = osFileRead(file_, block_.data(), block_.size(), pos);
+      length_ = jbbstorage::readFile(t_, block_.data(), block_.size(), pos);
       if (length_ < kRecordHeaderSize) {
         length_ = 0;
         return nullptr;
@@ -106,12 +106,12 @@ class HeaderReader {
 
  private:
   static constexpr size_t kBlockSize = 256 << 10;
-  static size_t blockSizeFor(OsFile* file) {
+  static size_t blockSizeFor(bTree& t) {
     uint64_t size = 0;
-    if (!osFileSizeOf(file, &size) || size >= kBlockSize) return kBlockSize;
+    if (!jbbstorage::sizeOfFile(t, &size) || size >= kBlockSize) return kBlockSize;
     return size < kRecordHeaderSize ? kRecordHeaderSize : size_t(size);
   }
-  OsFile* file_;
+  bTree& t_;
   std::vector<uint8_t> block_;
   int64_t start_ = 0;
   size_t length_ = 0;
@@ -122,7 +122,7 @@ class HeaderReader {
 // the cause in dbErrno.
 int walkChain(bTree& t, int64_t pos, bool* freeRoot, ChainEnd* out) {
   *out = ChainEnd{pos, -1, 0, 0};
-  HeaderReader headers(t.dbHandle);
+  HeaderReader headers(t);
   while (t.dbErrno == 0) {
     const uint8_t* h = headers.at(pos);
     if (h == nullptr) {
@@ -168,7 +168,7 @@ void alignControlRecord(bTree& t, const ChainEnd& chain) {
 // the file (on a file system without holes, that many bytes of disk).
 bool lastSlotFitsTheFile(bTree& t, const ChainEnd& chain) {
   uint64_t fileSize = 0;
-  if (!osFileSizeOf(t.dbHandle, &fileSize) || chain.end <= int64_t(fileSize) ||
+  if (!jbbstorage::sizeOfFile(t, &fileSize) || chain.end <= int64_t(fileSize) ||
       uint64_t(chain.end) - fileSize <= jbbstorage::kMaxImageSize)
     return true;
   trError(kSourceName, __LINE__, trClass.BTREEDB,

@@ -383,6 +383,11 @@ class TreeWriter : public jbbrollback::Writer {
 // is stale.
 int applyChange(bTree& t, Plan& plan) {
   if (plan.change.empty()) return 0;
+  if (t.readOnly) {
+    t.dbErrno = EROFS;
+    t.mustReload = true;
+    return kResultWriteFailed;
+  }
   bool lockedHere = osFileLockHeld(t.dbHandle) != OsLock::kExclusive;
   if (lockedHere && !osFileLock(t.dbHandle, OsLock::kExclusive)) {
     t.dbErrno = errno == EAGAIN ? kErrnoInUse : (errno != 0 ? errno : 13);

@@ -48,6 +48,7 @@ bTree::~bTree() {
   FlushMemNodes();
   if (dbHandle != nullptr) osFileClose(dbHandle);
   dbHandle = nullptr;
+  dropOverlay();
   jbbstorage::freeSpareBuffers(*this);
   if (path != nullptr) KX_FREE(path);
   if (resultBuffer != nullptr) KX_FREE(resultBuffer);

@@ -85,27 +85,41 @@ namespace {
 // dbErrno is set.
 constexpr int kToEnd = -2;
 
+// A reader never recovers a change that a crash cut off: it reads the file
+// as recovery will leave it.  A change in conflict is read as the file is.
+void lookAtInterruptedChange(bTree& t) {
+  jbbrollback::Pending p = jbbrollback::inspect(t.dbHandle);
+  t.pendingFound = p.state;
+  if (p.state == jbbrollback::Pending::kRollBack) t.overlay = new jbbrollback::Pending(std::move(p));
+  else if (p.state == jbbrollback::Pending::kConflict)
+    std::snprintf(t.pendingConflict, sizeof t.pendingConflict, "%s", p.why.c_str());
+}
+
 // Phase 2: reads the control record of an existing file into cr, under
 // the shared lock that the object holds for as long as the file is open,
 // after a change that a crash cut off has been taken back.
 Next readControlRecord(bTree& t, bool* reset) {
   errno = 0;
-  t.dbHandle = osFileOpenLocked(t.path, OsFileMode::kUpdate, OsLock::kShared);
+  t.dbHandle = osFileOpenLocked(t.path, t.readOnly ? OsFileMode::kRead : OsFileMode::kUpdate, OsLock::kShared);
   if (t.dbHandle == nullptr) {
     int err = errno;
     trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): fopen(%s): error %d (%s).\n", t.path, err, std::strerror(err));
     // Only a file that is not there is created; one that exists but cannot
     // be opened for update is never truncated.
-    if (err == ENOENT) return Next::kCreate;
+    if (err == ENOENT && !t.readOnly) return Next::kCreate;
     t.dbErrno = err == EAGAIN ? kErrnoInUse : (err != 0 ? err : 13);
     return Next::kFail;
   }
-  if (jbbstorage::recoverInterruptedChange(t) != 0) return Next::kFail;
+  if (t.readOnly) {
+    lookAtInterruptedChange(t);
+  } else if (jbbstorage::recoverInterruptedChange(t) != 0) {
+    return Next::kFail;
+  }
   trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Reading %d byte cntrl-record ....\n", int(kCtrlRecSize));
   // Bytes the file does not have keep the values cr had.
   uint8_t bytes[kCtrlRecSize];
   encodeCtrlRec(t.cr, bytes);
-  size_t got = osFileRead(t.dbHandle, bytes, kCtrlRecSize, 0);
+  size_t got = jbbstorage::readFile(t, bytes, kCtrlRecSize, 0);
   if (got == 0) {
     int err = errno;
     if (err == 0) {
@@ -122,6 +136,10 @@ Next readControlRecord(bTree& t, bool* reset) {
   decodeCtrlRec(bytes, &t.cr);
   trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Read %d byte ctrl-record.\n", int(got));
   if (got != kCtrlRecSize || t.cr.magic != kMagic || t.cr.dataSize != t.dataSize) {
+    if (t.readOnly) {
+      t.dbErrno = 22;  // a reader never recreates
+      return Next::kFail;
+    }
     trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Downlevel or corrupt db, db will be reset.\n");
     *reset = true;
     return Next::kCreate;
@@ -188,7 +206,7 @@ bool liveNodesHoldEntries(bTree& t) {
   for (uint32_t s = 1; s < t.indexCapacity; ++s) {
     const indexNode& e = t.indexArray[s];
     uint8_t count[2] = {0, 0};
-    if (e.state != kStateOnDisk || osFileRead(t.dbHandle, count, 2, e.nodePos + int64_t(kNodeCount)) != 2) continue;
+    if (e.state != kStateOnDisk || jbbstorage::readFile(t, count, 2, e.nodePos + int64_t(kNodeCount)) != 2) continue;
     if (getU16(count) == 0) continue;
     trError(kSourceName, __LINE__, trClass.BTREEDB,
             "openBtDb(): the root record %d is free, but the record at %lld holds entries.\n", int(t.cr.rootOffset),
@@ -204,7 +222,7 @@ bool liveNodesHoldEntries(bTree& t) {
 int loadDatabase(bTree& t) {
   int64_t scanPos = int64_t(kCtrlRecSize);
   uint64_t fileSize = 0;
-  if (!osFileSizeOf(t.dbHandle, &fileSize)) {
+  if (!jbbstorage::sizeOfFile(t, &fileSize)) {
     int err = errno;
     trError(kSourceName, __LINE__, trClass.BTREEDB,
             "openBtDb(): fgetpos attempt to access db cntrl record: errno %d: \"%s\".\n", err, std::strerror(err));
@@ -335,6 +353,8 @@ int finishOpen(bTree& t, bool reset) {
   if (t.dbErrno != 0) {
     if (t.dbHandle != nullptr) osFileClose(t.dbHandle);
     t.dbHandle = nullptr;
+    delete t.overlay;
+    t.overlay = nullptr;
     if (t.rootP != nullptr) t.dbFree(t.rootP, kSourceName, __LINE__);
     t.rootP = nullptr;
     trError(kSourceName, __LINE__, trClass.BTREEDB, "openBtDb(): Unable to open db file '%s'.\n", t.path);
@@ -347,11 +367,17 @@ int finishOpen(bTree& t, bool reset) {
 }
 }  // namespace
 
-int bTree::openBtDb(const char* dbPath, bool deleteOnCreate) {
+int bTree::openReadOnly(const char* dbPath) { return openFile(dbPath, false, true); }
+
+int bTree::openBtDb(const char* dbPath, bool deleteOnCreate) { return openFile(dbPath, deleteOnCreate, false); }
+
+int bTree::openFile(const char* dbPath, bool deleteOnCreate, bool forReading) {
   dbErrno = 0;
   rootP = nullptr;
   trPrint(TR_SITE, trClass.BTREEDB, "openBtDb(): Opening btree db file '%s', delete on create = %s...\n", dbPath,
           deleteOnCreate ? "Yes" : "No");
+  readOnly = forReading;
+  dropOverlay();
   size_t length = std::strlen(dbPath);
   if (path != nullptr) KX_FREE(path);
   path = static_cast<char*>(KX_MALLOC(length + 1));
@@ -440,6 +466,13 @@ void bTree::closeBtDb() {
   settleChanges();
   osFileClose(dbHandle);
   dbHandle = nullptr;
+  dropOverlay();
+}
+
+void bTree::dropOverlay() {
+  delete overlay;
+  overlay = nullptr;
+  pendingFound = jbbrollback::Pending::kNone;
 }
 
 void bTree::ExitCleanup() {
@@ -501,9 +534,9 @@ int reloadFromFile(bTree& t) {
   t.dbErrno = 0;
   // A change whose writes failed, and whose old bytes could not be put
   // back either, left its rollback file: it is taken back first.
-  if (jbbstorage::recoverInterruptedChange(t) != 0) return -1;
+  if (!t.readOnly && jbbstorage::recoverInterruptedChange(t) != 0) return -1;
   uint8_t bytes[kCtrlRecSize];
-  size_t got = osFileRead(t.dbHandle, bytes, kCtrlRecSize, 0);
+  size_t got = jbbstorage::readFile(t, bytes, kCtrlRecSize, 0);
   if (got != kCtrlRecSize) {
     t.dbErrno = errno != 0 ? errno : 13;
     return -1;

@@ -42,7 +42,7 @@ NodeP readNode(bTree& t, indexNode* e, int32_t s) {
   bool sound = false;
   trPrint(TR_SITE, trClass.BTREEDB, "fetchPage(): trying to read %d bytes to %p\n", int(e->nodeSize),
           static_cast<void*>(p));
-  size_t got = osFileRead(t.dbHandle, nodeImage(p), e->nodeSize, e->nodePos);
+  size_t got = jbbstorage::readFile(t, nodeImage(p), e->nodeSize, e->nodePos);
   // A file that simply ends early is a short read without errno.
   if (got != e->nodeSize)
     t.dbErrno = errno != 0 ? errno : 13;

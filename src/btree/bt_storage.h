@@ -47,6 +47,16 @@ int loadRecordChain(bTree& t, int64_t pos, bool* freeRoot, int64_t* endOfData);
 // since) or the failed write's errno.
 int recoverInterruptedChange(bTree& t);
 
+// Every read of the database file goes through these three.  A read-only
+// object whose file holds a change that a crash cut off reads the file as
+// it will be once that change is taken back (bTree::overlay): its old
+// bytes laid over what is there, its old length.
+size_t readFile(bTree& t, void* buf, size_t n, int64_t pos);
+// The n bytes at pos in place, or null (osFileView; never where the
+// overlay lies).
+const uint8_t* viewFile(bTree& t, int64_t pos, size_t n);
+bool sizeOfFile(bTree& t, uint64_t* size);
+
 // Drops the buffer of an entry that leaves memory: no buffer, on disk.
 void dropBuffer(bTree& t, indexNode* e);
 

@@ -24,8 +24,8 @@ const char* stateText(jbbrollback::Pending::State s) {
 }  // namespace
 
 int bTree::beginUpdate() {
-  if (dbHandle == nullptr) {
-    dbErrno = EBADF;
+  if (dbHandle == nullptr || readOnly) {
+    dbErrno = dbHandle == nullptr ? EBADF : EROFS;
     return -1;
   }
   if (osFileLock(dbHandle, OsLock::kExclusive)) return 0;

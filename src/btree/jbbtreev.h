@@ -49,6 +49,7 @@
 #include "btree/format.h"
 #include "btree/nodebuf.h"
 #include "btree/bt_pending.h"
+#include "btree/rollback.h"
 #include "platform/osfile.h"
 #include "platform/psstr.h"
 
@@ -109,6 +110,15 @@ class bTree {
 
   // --- opening, creating and closing (bt_open.cc) ---
   int openBtDb(const char* path, bool deleteOnCreate);
+  // Opens an existing database for reading only, under the shared lock: it
+  // never writes, never recreates, works on a file that may not be written,
+  // and never recovers a change that a crash cut off: it reads the file as
+  // that change's recovery will leave it (pendingState() says which
+  // change is pending).  Returns 0, or 942 with dbErrno set: kErrnoInUse,
+  // 22 for a file that is no database or a damaged chain, an errno.
+  int openReadOnly(const char* path);
+  // Of a read-only object: what a rollback file beside it holds.
+  jbbrollback::Pending::State pendingState() const { return pendingFound; }
   int makeEmpty();
   void closeBtDb();
   void ExitCleanup();
@@ -221,6 +231,12 @@ class bTree {
   bool unsettled = false;
   // What differs, after an open refused for kErrnoPendingConflict.
   char pendingConflict[160] = {};
+  // Opened by openReadOnly: nothing is written, and a change asked for
+  // fails with EROFS.
+  bool readOnly = false;
+  // The old bytes a read-only object lays over the file (null: none).
+  jbbrollback::Pending* overlay = nullptr;
+  jbbrollback::Pending::State pendingFound = jbbrollback::Pending::kNone;
   // Entries the index array has room for.  Equal to cr.indexArraySize,
   // except after opening a file whose stored size claims more subscripts
   // than its length could hold records for: the array is then sized by the
@@ -235,6 +251,8 @@ class bTree {
   } spare;
 
  private:
+  int openFile(const char* path, bool deleteOnCreate, bool readOnly);
+  void dropOverlay();
   NodeP Search(const wchar16* target, NodeP node, int* targetPos, int depth);
   int WalkTree(NodeP p, int depth);
   // RecDelete at `depth` levels below the root (the public form starts at
