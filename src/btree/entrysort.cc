@@ -275,6 +275,7 @@ bool EntrySorter::walk(Each each, bool countDropped) {
     if (!last.empty() && compareRecords(last.data(), r) == 0) {
       if (!options_.removeDuplicates) {
         std::vector<uint16_t> key = keyOf(r);
+        duplicate_ = true;
         return fail("duplicate key \"" + keyToUtf8(key.data(), key.size()) + "\"");
       }
       if (countDropped) ++dropped_;

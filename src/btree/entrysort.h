@@ -42,6 +42,8 @@ class EntrySorter : public EntrySink {
   // After finish: the entries that feed() hands on, and the ones dropped.
   uint64_t count() const { return count_; }
   uint64_t dropped() const { return dropped_; }
+  // Whether finish() failed on equal keys.
+  bool foundDuplicate() const { return duplicate_; }
   // Hands every entry on in key order (after finish; again if called
   // again).  False when the sink or a run file fails.
   bool feed(EntrySink* sink);
@@ -72,7 +74,7 @@ class EntrySorter : public EntrySink {
   std::vector<const uint8_t*> sorted_;  // the records in key order, when one run holds all
   std::vector<std::string> runs_;     // run files, oldest entries first
   std::vector<std::string> created_;  // every run file made, to be removed
-  bool finished_ = false, failed_ = false;
+  bool finished_ = false, failed_ = false, duplicate_ = false;
   uint64_t put_ = 0, count_ = 0, dropped_ = 0;
   std::string error_;
 };
