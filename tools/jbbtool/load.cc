@@ -68,7 +68,7 @@ int runLoad(const std::string& dumpFile, const OutputOptions& options, const Str
   EntryFeed feed = [&](jbbbulk::EntrySink* sink) { return feedEntries(&dump, sink, io); };
   std::unique_ptr<jbbbulk::EntrySorter> sorter;
   if (!ordered) {
-    sorter.reset(new jbbbulk::EntrySorter(target.temporary(), jbbbulk::SortOptions()));
+    sorter.reset(new jbbbulk::EntrySorter(target.temporary(), sortOptions(options, false)));
     if (!feedEntries(&dump, sorter.get(), io))
       return sorter->error().empty() ? kExitUsage : message(io, kExitProblems, sorter->error());
     if (!sorter->finish())

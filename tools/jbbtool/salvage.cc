@@ -351,9 +351,7 @@ int runSalvage(const std::string& file, const OutputOptions& options, const Stre
   Salvager s(db, io.out);
   s.run();
   NewDatabase target(options, "", io);
-  jbbbulk::SortOptions sortOptions;
-  sortOptions.removeDuplicates = true;
-  jbbbulk::EntrySorter sorter(target.temporary(), sortOptions);
+  jbbbulk::EntrySorter sorter(target.temporary(), sortOptions(options, true));
   if (!s.feed(&sorter) || !sorter.finish()) return message(io, kExitProblems, sorter.error());
   if (sorter.dropped() > 0)
     s.note(-1, std::to_string(sorter.dropped()) + " duplicate keys dropped (the first found kept)");

@@ -182,6 +182,13 @@ int NewDatabase::install(std::string* backup) {
   return kExitOk;
 }
 
+jbbbulk::SortOptions sortOptions(const OutputOptions& options, bool removeDuplicates) {
+  jbbbulk::SortOptions sort;
+  sort.removeDuplicates = removeDuplicates;
+  if (options.sortRunBytes != 0) sort.runBytes = options.sortRunBytes;
+  return sort;
+}
+
 EntryFeed sortedFeed(jbbbulk::EntrySorter* sorter, const Streams& io) {
   return [sorter, &io](jbbbulk::EntrySink* sink) {
     if (sorter->feed(sink)) return true;

@@ -128,6 +128,8 @@ class NewDatabase {
   jbbbulk::BulkResult written_;
 };
 
+// The sorter's options for a new database.
+jbbbulk::SortOptions sortOptions(const OutputOptions& options, bool removeDuplicates);
 // The feed of what the sorter holds, after its finish().
 EntryFeed sortedFeed(jbbbulk::EntrySorter* sorter, const Streams& io);
 
