@@ -116,7 +116,8 @@ bool BulkWriter::checkEntry(const EntryView& e) {
 
 bool BulkWriter::put(const EntryView& e) {
   if (failed_) return false;
-  if (cursor_ == nullptr || cursor_->level() < 0) return fail("more entries than the " + std::to_string(expected_) + " announced");
+  if (cursor_ == nullptr || cursor_->level() < 0)
+    return fail("more entries than the " + std::to_string(expected_) + " announced");
   if (!checkEntry(e)) return false;
   std::vector<uint8_t>& node = levels_[size_t(cursor_->level())]->node;
   size_t at = node.size(), nkl = entryLength(e.keyUnits, spec_.dataSize);

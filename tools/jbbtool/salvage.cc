@@ -361,8 +361,8 @@ int runSalvage(const std::string& file, const OutputOptions& options, const Stre
   if (int rc = target.install(&backup)) return rc;
   std::fprintf(io.out,
                "%s: %zu entries recovered from %zu nodes into %s; %zu live records skipped, %zu free slots skipped%s\n",
-               path.c_str(), size_t(target.written().entries), s.nodesTaken(), options.out.c_str(), s.nodesSkipped(), s.freeSkipped(),
-               keptAs(backup).c_str());
+               path.c_str(), size_t(target.written().entries), s.nodesTaken(), options.out.c_str(), s.nodesSkipped(),
+               s.freeSkipped(), keptAs(backup).c_str());
   return kExitOk;
 }
 

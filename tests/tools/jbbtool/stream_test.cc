@@ -102,7 +102,8 @@ TEST_F(Streaming, SalvageDropsEqualKeysAlikeThroughManyRuns) {
   bulk.fill = 6;
   ASSERT_TRUE(bulkLoad(pathEntries(1500, 2), bulk, &root, &error)) << error;
   for (size_t i = 1; i < root.children.size(); i += 2)
-    for (TreeNode& leaf : root.children[i].children) leaf.entries[0].key = root.children[i - 1].children[0].entries[1].key;
+    for (TreeNode& leaf : root.children[i].children)
+      leaf.entries[0].key = root.children[i - 1].children[0].entries[1].key;
   ASSERT_TRUE(writeDatabase(path("a.jbbdb"), root, DbSpec(), &error)) << error;
   Outcome many = salvageWith(path("a.jbbdb"), path("b.jbbdb"), kSmallRuns);
   Outcome one = salvageWith(path("a.jbbdb"), path("c.jbbdb"), 0);
