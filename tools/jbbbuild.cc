@@ -2,7 +2,9 @@
 //
 // A thin command line over the jbbbuilder library: it gathers the keys
 // (from a file or generated), bulk-loads them, writes the file and reports
-// what it wrote.  Exit code 0 on success, 1 on a failure, 2 on a usage error.
+// what it wrote.  A file in the default layout is written as the sorted
+// keys come, in memory bounded at any count; the test layouts build the
+// whole tree in memory first.  Exit code 0 on success, 1 on a failure, 2 on a usage error.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "btree/bulkwriter.h"
+#include "btree/entrysort.h"
 #include "builder/builder.h"
 #include "messages/services.h"
 
@@ -151,15 +155,24 @@ int check(const Args& a) {
   return 0;
 }
 
-int build(const Args& a) {
-  std::vector<Key> keys;
+// Whether the file is laid out as a fresh database is: what the bulk
+// writer writes without holding the tree.
+bool defaultLayout(const DbSpec& spec) {
+  const Layout& l = spec.layout;
+  return l.freeSlots == 0 && l.slack == 0 && !l.slackOf && !l.shuffle && l.nodeOrder.empty() && l.writeEmptyRoot &&
+         spec.damage == Damage::None;
+}
+
+void reportDropped(size_t given, size_t kept) {
+  if (kept != given) std::fprintf(stderr, "jbbbuild: %zu duplicate keys dropped\n", given - kept);
+}
+
+// Test layouts: the whole tree in memory, then the image.
+int buildInMemory(const Args& a, std::vector<Key> keys) {
   std::string error;
-  if (!a.keysFile.empty() && !readKeyFile(a.keysFile, &keys, &error)) return fail(error);
-  if (a.generate) keys = syntheticPaths(size_t(a.count), a.seed, u"/home", a.mixed);
   size_t given = keys.size();
   sortKeys(&keys, true, &error);
-  if (keys.size() != given)
-    std::fprintf(stderr, "jbbbuild: %zu duplicate keys dropped\n", given - keys.size());
+  reportDropped(given, keys.size());
   TreeNode root;
   if (!bulkLoad(entriesFor(keys, a.spec.dataSize, a.seed), a.bulk, &root, &error)) return fail(error);
   BuiltImage image;
@@ -167,6 +180,67 @@ int build(const Args& a) {
   std::printf("jbbbuild: wrote %s: %zu entries, %zu nodes, height %d, %zu bytes\n", a.out.c_str(),
               image.entryCount, nodeCountOf(root), heightOf(root), image.bytes.size());
   return 0;
+}
+
+// Hands the sorted keys on to the writer, each with its data record.
+class WithData : public jbbbulk::EntrySink {
+ public:
+  WithData(jbbbulk::BulkWriter* writer, size_t dataSize, uint64_t seed)
+      : writer_(writer), dataSize_(dataSize), seed_(seed) {}
+  bool put(const jbbbulk::EntryView& e) override {
+    Key key(reinterpret_cast<const char16_t*>(e.key), e.keyUnits);
+    Bytes data = keyData(key, dataSize_, seed_);
+    return writer_->put(jbbbulk::EntryView{e.key, e.keyUnits, data.data(), data.size()});
+  }
+  const std::string& error() const override { return writer_->error(); }
+
+ private:
+  jbbbulk::BulkWriter* writer_;
+  size_t dataSize_;
+  uint64_t seed_;
+};
+
+// The default layout: keys sorted in bounded memory, the file written
+// through the bulk writer as the sorted keys come, then put in place.
+int buildStreaming(const Args& a, const std::vector<Key>& fileKeys) {
+  std::string temp = temporaryFileOf(a.out);
+  jbbbulk::SortOptions sortOptions;
+  sortOptions.removeDuplicates = true;
+  jbbbulk::EntrySorter sorter(temp, sortOptions);
+  auto add = [&](const Key& k) {
+    return sorter.put(jbbbulk::EntryView{reinterpret_cast<const uint16_t*>(k.data()), k.size(), nullptr, 0});
+  };
+  bool ok = true;
+  for (size_t i = 0; ok && i < fileKeys.size(); ++i) ok = add(fileKeys[i]);
+  SyntheticPaths paths(a.seed, u"/home", a.mixed);
+  for (uint64_t i = 0; ok && a.generate && i < a.count; ++i) ok = add(paths.next());
+  if (!ok || !sorter.finish()) return fail(sorter.error());
+  reportDropped(size_t(sorter.count() + sorter.dropped()), size_t(sorter.count()));
+  jbbbulk::BulkSpec spec;
+  spec.fill.fill = a.bulk.fill;
+  spec.dataSize = a.spec.dataSize;
+  spec.keyLength = a.spec.keyLength;
+  std::string error;
+  if (!encodeJournalInfo(a.spec.info, spec.journalInfoArea.data(), &error)) return fail(error);
+  jbbbulk::BulkWriter writer;
+  WithData withData(&writer, a.spec.dataSize, a.seed);
+  jbbbulk::BulkResult r;
+  if (!writer.begin(temp, sorter.count(), spec) || !sorter.feed(&withData) || !writer.finish(&r))
+    return fail(writer.error().empty() ? sorter.error() : writer.error());
+  if (!installFile(temp, a.out, &error)) return fail(error);
+  std::printf("jbbbuild: wrote %s: %llu entries, %llu nodes, height %d, %llu bytes\n", a.out.c_str(),
+              static_cast<unsigned long long>(r.entries), static_cast<unsigned long long>(r.nodes), r.height,
+              static_cast<unsigned long long>(r.bytes));
+  return 0;
+}
+
+int build(const Args& a) {
+  std::vector<Key> keys;
+  std::string error;
+  if (!a.keysFile.empty() && !readKeyFile(a.keysFile, &keys, &error)) return fail(error);
+  if (defaultLayout(a.spec)) return buildStreaming(a, keys);
+  if (a.generate) keys = syntheticPaths(size_t(a.count), a.seed, u"/home", a.mixed);
+  return buildInMemory(a, std::move(keys));
 }
 
 }  // namespace

@@ -198,6 +198,12 @@ bool writeFile(const std::string& path, const Bytes& bytes, std::string* error, 
     osRemoveFile(temp.c_str());
     return fail(error, "cannot write " + temp + because(err));
   }
+  return installFile(temp, path, error, options, backup);
+}
+
+bool installFile(const std::string& temp, const std::string& path, std::string* error, const WriteOptions& options,
+                 std::string* backup) {
+  if (backup) backup->clear();
   std::string kept;
   bool keep = options.keepBackup && osFileExists(path.c_str());
   if (!(keep ? replaceKeepingBackup(temp, path, &kept) : osReplaceFile(temp.c_str(), path.c_str()))) {

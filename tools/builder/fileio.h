@@ -79,6 +79,13 @@ struct WriteOptions {
 bool writeFile(const std::string& path, const Bytes& bytes, std::string* error,
                const WriteOptions& options = WriteOptions(), std::string* backup = nullptr);
 
+// The second half of writeFile, for a file written by other means (the bulk
+// writer): puts the complete file at temp, already on the disk when
+// options.toDisk asks for that, in the place of path.  Failures as
+// writeFile's; temp is gone after a failure.
+bool installFile(const std::string& temp, const std::string& path, std::string* error,
+                 const WriteOptions& options = WriteOptions(), std::string* backup = nullptr);
+
 // The name of the temporary file writeFile writes before it puts it at path.
 std::string temporaryFileOf(const std::string& path);
 

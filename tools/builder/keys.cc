@@ -152,27 +152,29 @@ std::vector<Key> sequentialKeys(size_t n, const Key& prefix, int width) {
   return out;
 }
 
+Key SyntheticPaths::next() {
+  Key p = root_;
+  p += u"/user";
+  p += numbered(rng_.below(8), 1);
+  int depth = 1 + int(rng_.below(3));
+  for (int d = 0; d < depth; ++d) {
+    p += u'/';
+    p += (mixed_ && rng_.below(6) == 0) ? pick(rng_, kMixed) : pick(rng_, kDirs);
+  }
+  p += u'/';
+  p += (mixed_ && rng_.below(5) == 0) ? pick(rng_, kMixed) : pick(rng_, kStems);
+  // The running number makes every path distinct.
+  p += u'_';
+  p += numbered(made_++, 6);
+  p += pick(rng_, kExts);
+  return p;
+}
+
 std::vector<Key> syntheticPaths(size_t n, uint64_t seed, const Key& root, bool mixedScripts) {
-  Rng rng(seed);
+  SyntheticPaths paths(seed, root, mixedScripts);
   std::vector<Key> out;
   out.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    Key p = root;
-    p += u"/user";
-    p += numbered(rng.below(8), 1);
-    int depth = 1 + int(rng.below(3));
-    for (int d = 0; d < depth; ++d) {
-      p += u'/';
-      p += (mixedScripts && rng.below(6) == 0) ? pick(rng, kMixed) : pick(rng, kDirs);
-    }
-    p += u'/';
-    p += (mixedScripts && rng.below(5) == 0) ? pick(rng, kMixed) : pick(rng, kStems);
-    // The running number makes every path distinct.
-    p += u'_';
-    p += numbered(i, 6);
-    p += pick(rng, kExts);
-    out.push_back(std::move(p));
-  }
+  for (size_t i = 0; i < n; ++i) out.push_back(paths.next());
   return out;
 }
 

@@ -62,4 +62,19 @@ class Rng {
   uint64_t state_;
 };
 
+// The paths of syntheticPaths one at a time, for more than memory holds:
+// the ith call of next() gives its ith path.
+class SyntheticPaths {
+ public:
+  explicit SyntheticPaths(uint64_t seed, const Key& root = u"/home", bool mixedScripts = false)
+      : rng_(seed), root_(root), mixed_(mixedScripts) {}
+  Key next();
+
+ private:
+  Rng rng_;
+  Key root_;
+  bool mixed_;
+  size_t made_ = 0;
+};
+
 }  // namespace jbbbuilder

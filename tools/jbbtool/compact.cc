@@ -58,25 +58,41 @@ int runCompact(const std::string& file, const OutputOptions& options, const Stre
     if (int rc = readDatabase(file, io, &path, &db)) return rc;
     if (int rc = prepareOutput(options, db.file(), io, &held)) return rc;
   }
-  CheckResult r = checkImage(db.data(), db.size());
+  CheckOptions check;
+  check.collect = false;
+  CheckResult r = checkImage(db.data(), db.size(), check);
   if (!r.ok())
     return message(io, kExitProblems, path + " has problems (verify lists them); salvage --out NEW recovers what can be recovered");
-  DbSpec spec = specKeeping(db.data());
-  uint64_t before = db.size();
-  db.release();
-  std::vector<Entry> entries;
-  entries.reserve(r.entries.size());
-  for (CheckEntry& e : r.entries) entries.push_back(Entry{std::move(e.key), std::move(e.data)});
+  uint64_t before = db.size(), count = r.entryCount;
   r = CheckResult();
-  BuiltImage image;
+  jbbbulk::BulkSpec spec;
+  jbbbulk::keepControlFields(db.data(), &spec);
+  NewDatabase target(options, path, io);
+  // The entries go to the new file in key order as a second walk of the
+  // checked file reaches them.
+  auto feed = [&](jbbbulk::EntrySink* sink) {
+    bool ok = true;
+    std::vector<uint16_t> key;
+    check.onEntry = [&](const EntryRef& e) {
+      if (!ok) return;
+      key.resize(e.keyUnits);
+      jbbformat::getU16s(e.key, key.data(), e.keyUnits);
+      ok = sink->put(jbbbulk::EntryView{key.data(), e.keyUnits, e.data, e.dataSize});
+    };
+    checkImage(db.data(), db.size(), check);
+    return ok;
+  };
+  if (int rc = target.write(count, feed, spec)) return rc;
+  db.release();
   std::string backup;
-  int rc = writeNewDatabase(std::move(entries), spec, options, path, io, &image, &backup);
-  if (rc != kExitOk) return rc;
+  if (int rc = target.install(&backup)) return rc;
   if (options.out.empty() && !options.backup && !backup.empty()) dropBackup(io, &held, &backup);
-  const std::string& target = options.out.empty() ? path : options.out;
-  std::fprintf(io.out, "%s: %zu entries, %zu nodes, %llu bytes (was %llu)%s\n", target.c_str(), image.entryCount,
-               image.slots.size(), static_cast<unsigned long long>(image.bytes.size()),
-               static_cast<unsigned long long>(before), originalKeptAs(options, backup).c_str());
+  const std::string& written = options.out.empty() ? path : options.out;
+  const jbbbulk::BulkResult& w = target.written();
+  std::fprintf(io.out, "%s: %llu entries, %llu nodes, %llu bytes (was %llu)%s\n", written.c_str(),
+               static_cast<unsigned long long>(w.entries), static_cast<unsigned long long>(w.nodes),
+               static_cast<unsigned long long>(w.bytes), static_cast<unsigned long long>(before),
+               originalKeptAs(options, backup).c_str());
   return kExitOk;
 }
 

@@ -5,6 +5,7 @@
 // Streams::err.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -29,6 +30,7 @@ struct OutputOptions {
   bool force = false;      // replace an existing out (it is kept under a backup name)
   bool backup = true;      // compact in place: keep the original under a backup name
   int fill = 10;           // entries aimed at in every node, 5..10
+  size_t sortRunBytes = 0;  // memory for one run of sorted entries (0: the sorter's own); tests make it small
 };
 
 int runVerify(const std::string& file, const Streams& io);

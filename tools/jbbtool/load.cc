@@ -1,6 +1,13 @@
 // load: a fresh, sound database from a text dump (textdump.h).  An
 // existing --out is replaced only with --force, held under the exclusive
 // lock meanwhile, and kept under a backup name.
+//
+// The dump is read twice, never held: first to check it whole, count its
+// entries and see whether they are in key order (a dump that jbbtool wrote
+// is), then to hand the entries to the new file, straight or through the
+// entry sorter when they are not in order.
+#include <memory>
+
 #include "jbbtool/session.h"
 #include "jbbtool/textdump.h"
 
@@ -8,25 +15,73 @@ using namespace jbbbuilder;
 
 namespace jbbtool {
 
+namespace {
+
+jbbbulk::EntryView viewOf(const Entry& e) {
+  return jbbbulk::EntryView{reinterpret_cast<const uint16_t*>(e.key.data()), e.key.size(), e.data.data(),
+                            e.data.size()};
+}
+
+// The first pass: the dump is sound, holds *count entries, and *ordered
+// tells whether their keys ascend strictly.
+bool survey(DumpFile* dump, uint8_t* ctrlRec, uint64_t* count, bool* ordered, std::string* error) {
+  Key last;
+  *count = 0;
+  *ordered = true;
+  std::function<bool(Entry&)> look = [&](Entry& e) {
+    if (*count > 0 && *ordered && !(last < e.key)) *ordered = false;
+    if (*ordered) last.swap(e.key);
+    ++*count;
+    return true;
+  };
+  return parseTextDump(dump, ctrlRec, look, error);
+}
+
+// The second pass: every entry to sink.  The dump was read whole once, so
+// only a failing sink, or a read that fails now, stops it.
+bool feedEntries(DumpFile* dump, jbbbulk::EntrySink* sink, const Streams& io) {
+  uint8_t ctrlRec[2088];
+  std::function<bool(Entry&)> put = [sink](Entry& e) { return sink->put(viewOf(e)); };
+  std::string error;
+  if (parseTextDump(dump, ctrlRec, put, &error)) return true;
+  if (!error.empty()) message(io, kExitUsage, error);
+  return false;
+}
+
+}  // namespace
+
 int runLoad(const std::string& dumpFile, const OutputOptions& options, const Streams& io) {
   if (options.out.empty()) return message(io, kExitUsage, "load needs --out FILE");
-  Bytes bytes;
+  DumpFile dump;
   std::string error;
-  if (!readFile(dumpFile, &bytes, &error)) return message(io, kExitUsage, error);
+  if (!dump.open(dumpFile, &error)) return message(io, kExitUsage, error);
   HeldDatabase held;
   if (int rc = prepareOutput(options, nullptr, io, &held)) return rc;
-  TextDump dump;
-  if (!parseTextDump(std::string(bytes.begin(), bytes.end()), &dump, &error))
-    return message(io, kExitProblems, dumpFile + ": " + error);
-  bytes = Bytes();
-  size_t count = dump.entries.size();
-  if (!sortEntries(&dump.entries, false, &error)) return message(io, kExitProblems, dumpFile + ": " + error);
-  BuiltImage image;
+  uint8_t ctrlRec[2088];
+  uint64_t count = 0;
+  bool ordered = true;
+  if (!survey(&dump, ctrlRec, &count, &ordered, &error))
+    return dump.readFailed() ? message(io, kExitUsage, error) : message(io, kExitProblems, dumpFile + ": " + error);
+  jbbbulk::BulkSpec spec;
+  jbbbulk::keepControlFields(ctrlRec, &spec);
+  NewDatabase target(options, "", io);
+  EntryFeed feed = [&](jbbbulk::EntrySink* sink) { return feedEntries(&dump, sink, io); };
+  std::unique_ptr<jbbbulk::EntrySorter> sorter;
+  if (!ordered) {
+    sorter.reset(new jbbbulk::EntrySorter(target.temporary(), sortOptions(options, false)));
+    if (!feedEntries(&dump, sorter.get(), io))
+      return sorter->error().empty() ? kExitUsage : message(io, kExitProblems, sorter->error());
+    if (!sorter->finish())
+      return message(io, kExitProblems, (sorter->foundDuplicate() ? dumpFile + ": " : "") + sorter->error());
+    feed = sortedFeed(sorter.get(), io);
+  }
+  if (int rc = target.write(count, feed, spec)) return rc;
   std::string backup;
-  int rc = writeNewDatabase(std::move(dump.entries), specKeeping(dump.ctrlRec), options, "", io, &image, &backup);
-  if (rc != kExitOk) return rc;
-  std::fprintf(io.out, "%s: %zu entries loaded, %zu nodes, %zu bytes%s\n", options.out.c_str(), count,
-               image.slots.size(), image.bytes.size(), keptAs(backup).c_str());
+  if (int rc = target.install(&backup)) return rc;
+  const jbbbulk::BulkResult& w = target.written();
+  std::fprintf(io.out, "%s: %llu entries loaded, %llu nodes, %llu bytes%s\n", options.out.c_str(),
+               static_cast<unsigned long long>(count), static_cast<unsigned long long>(w.nodes),
+               static_cast<unsigned long long>(w.bytes), keptAs(backup).c_str());
   return kExitOk;
 }
 

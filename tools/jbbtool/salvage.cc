@@ -55,9 +55,11 @@ Header headerAt(const uint8_t* h) {
                 getU64(h + kNodeSlotLength), getI32(h + kNodeDiskLoc)};
 }
 
-// An entry found, before the data size is settled.
+// An entry found, before the data size is settled; it points into the
+// file's image rather than copying the key.
 struct Found {
-  Key key;
+  const uint8_t* key;  // keyUnits little-endian units
+  size_t keyUnits;
   const uint8_t* data;  // the data record's first byte
   size_t room;          // bytes from there to the end of its entry
   int64_t offset;
@@ -87,24 +89,27 @@ class Salvager {
     walkChain();
     takeReferencedFree();
     chooseDataSize();
-    spec_ = specKeeping(cr);
+    jbbbulk::keepControlFields(cr, &spec_);
     spec_.dataSize = uint16_t(dataSize_);
   }
 
-  std::vector<Entry> entries() {
-    std::vector<Entry> out;
-    out.reserve(found_.size());
+  // Hands every entry found on, in the order found.
+  bool feed(jbbbulk::EntrySink* sink) {
+    std::vector<uint16_t> key;
     for (const Found& f : found_) {
+      key.resize(f.keyUnits);
+      jbbformat::getU16s(f.key, key.data(), f.keyUnits);
       if (f.room < dataSize_) {
-        note(f.offset, "entry \"" + keyToUtf8(f.key) + "\" skipped: its data record runs past its entry");
+        note(f.offset, "entry \"" + jbbbulk::keyToUtf8(key.data(), key.size()) +
+                           "\" skipped: its data record runs past its entry");
         continue;
       }
-      out.push_back(Entry{f.key, Bytes(f.data, f.data + dataSize_)});
+      if (!sink->put(jbbbulk::EntryView{key.data(), key.size(), f.data, dataSize_})) return false;
     }
-    return out;
+    return true;
   }
 
-  const DbSpec& spec() const { return spec_; }
+  const jbbbulk::BulkSpec& spec() const { return spec_; }
   size_t nodesTaken() const { return nodesTaken_; }
   size_t nodesSkipped() const { return nodesSkipped_; }
   size_t liveRecords() const { return liveRecords_; }
@@ -187,9 +192,8 @@ class Salvager {
         if (!free) note(int64_t(pos + e.offset), "entry skipped: its key is unterminated, empty or overlaps its data");
         continue;
       }
-      Key key(e.keyUnits, u'\0');
-      for (size_t k = 0; k < e.keyUnits; ++k) key[k] = char16_t(keyUnit(image, e, k));
-      got.push_back(Found{std::move(key), image + e.offset + e.dataAt, e.nkl - e.dataAt, int64_t(pos + e.offset)});
+      got.push_back(Found{image + e.offset + kEntryKey, e.keyUnits, image + e.offset + e.dataAt, e.nkl - e.dataAt,
+                          int64_t(pos + e.offset)});
     }
     if (free) {
       if (img.complete && !got.empty()) freeImages_[h.diskLoc].push_back(FreeImage{pos, std::move(got)});
@@ -332,7 +336,7 @@ class Salvager {
   std::set<int32_t> referenced_, liveSubs_;
   size_t nodesTaken_ = 0, nodesSkipped_ = 0, liveRecords_ = 0, freeSkipped_ = 0;
   size_t notes_ = 0;
-  DbSpec spec_;
+  jbbbulk::BulkSpec spec_;
 };
 
 }  // namespace
@@ -346,21 +350,19 @@ int runSalvage(const std::string& file, const OutputOptions& options, const Stre
   if (int rc = prepareOutput(options, db.file(), io, &held)) return rc;
   Salvager s(db, io.out);
   s.run();
-  std::vector<Entry> entries = s.entries();
-  size_t found = entries.size();
-  std::string error;
-  sortEntries(&entries, true, &error);
-  if (entries.size() != found)
-    s.note(-1, std::to_string(found - entries.size()) + " duplicate keys dropped (the first found kept)");
+  NewDatabase target(options, "", io);
+  jbbbulk::EntrySorter sorter(target.temporary(), sortOptions(options, true));
+  if (!s.feed(&sorter) || !sorter.finish()) return message(io, kExitProblems, sorter.error());
+  if (sorter.dropped() > 0)
+    s.note(-1, std::to_string(sorter.dropped()) + " duplicate keys dropped (the first found kept)");
   s.finishNotes();
-  BuiltImage image;
+  if (int rc = target.write(sorter.count(), sortedFeed(&sorter, io), s.spec())) return rc;
   std::string backup;
-  int rc = writeNewDatabase(std::move(entries), s.spec(), options, "", io, &image, &backup);
-  if (rc != kExitOk) return rc;
+  if (int rc = target.install(&backup)) return rc;
   std::fprintf(io.out,
                "%s: %zu entries recovered from %zu nodes into %s; %zu live records skipped, %zu free slots skipped%s\n",
-               path.c_str(), image.entryCount, s.nodesTaken(), options.out.c_str(), s.nodesSkipped(), s.freeSkipped(),
-               keptAs(backup).c_str());
+               path.c_str(), size_t(target.written().entries), s.nodesTaken(), options.out.c_str(), s.nodesSkipped(),
+               s.freeSkipped(), keptAs(backup).c_str());
   return kExitOk;
 }
 

@@ -176,51 +176,57 @@ void Progress::done() {
   shown_ = false;
 }
 
-DbSpec specKeeping(const uint8_t* ctrlRec) {
-  CtrlRec cr;
-  decodeCtrlRec(ctrlRec, &cr);
-  DbSpec spec;
-  spec.dataSize = cr.dataSize;
-  spec.keyLength = cr.keyLength;
-  spec.rawInfoArea.emplace();
-  std::memcpy(spec.rawInfoArea->data(), cr.journalInfoArea, jbbformat::kJournalInfoSize);
-  spec.ctrl.majorVersion = cr.majorVersion;
-  spec.ctrl.minorVersion = cr.minorVersion;
-  std::memcpy(spec.ctrl.pad1.data(), cr.pad1, 4);
-  std::memcpy(spec.ctrl.pad2.data(), cr.pad2, 4);
-  return spec;
+NewDatabase::NewDatabase(const OutputOptions& options, const std::string& replacing, const Streams& io)
+    : options_(options), io_(io), target_(options.out.empty() ? replacing : options.out),
+      temp_(temporaryFileOf(target_)) {}
+
+NewDatabase::~NewDatabase() {
+  if (pending_) osRemoveFile(temp_.c_str());
 }
 
-int writeNewDatabase(std::vector<Entry> entries, const DbSpec& spec, const OutputOptions& options,
-                     const std::string& replacing, const Streams& io, BuiltImage* image, std::string* backup) {
-  const std::string& target = options.out.empty() ? replacing : options.out;
-  Progress progress(io, "");
-  auto fail = [&](int code, const std::string& text) {
-    progress.done();
-    return message(io, code, text);
-  };
-  progress.stage("building the new database");
-  BulkOptions bulk;
-  bulk.fill = options.fill;
-  TreeNode root;
-  std::string error;
-  if (!bulkLoad(std::move(entries), bulk, &root, &error) || !buildImage(root, spec, image, &error))
-    return fail(kExitProblems, error);
-  root = TreeNode();  // the image holds everything now
-  CheckOptions check(spec.dataSize);
-  check.collect = false;
-  CheckResult r = checkImage(image->bytes, check);
-  if (!r.ok()) return fail(kExitProblems, "the new database fails its check: " + r.problems[0].text);
+int NewDatabase::write(uint64_t count, const EntryFeed& feed, jbbbulk::BulkSpec spec) {
+  Progress progress(io_, "");
   progress.stage("writing the new database");
+  spec.fill.fill = options_.fill;
+  spec.toDisk = true;
+  jbbbulk::BulkWriter writer;
+  bool ok = writer.begin(temp_, count, spec) && feed(&writer) && writer.finish(&written_);
+  progress.done();
+  if (!ok) {
+    writer.abandon();
+    // A feed that stopped on its own has said why.
+    return writer.error().empty() ? kExitProblems : message(io_, kExitProblems, writer.error());
+  }
+  pending_ = true;
+  return kExitOk;
+}
+
+int NewDatabase::install(std::string* backup) {
   WriteOptions write;
   write.toDisk = true;
   // Always through a backup: Windows renames no file over one that is open,
   // not even over the replaceable handle this program holds, but it does
   // move that file aside to a backup name and the new one in, in one step.
   write.keepBackup = true;
-  if (!writeFile(target, image->bytes, &error, write, backup)) return fail(kExitProblems, error);
-  progress.done();
+  std::string error;
+  pending_ = false;  // installFile removes it when it fails
+  if (!installFile(temp_, target_, &error, write, backup)) return message(io_, kExitProblems, error);
   return kExitOk;
+}
+
+jbbbulk::SortOptions sortOptions(const OutputOptions& options, bool removeDuplicates) {
+  jbbbulk::SortOptions sort;
+  sort.removeDuplicates = removeDuplicates;
+  if (options.sortRunBytes != 0) sort.runBytes = options.sortRunBytes;
+  return sort;
+}
+
+EntryFeed sortedFeed(jbbbulk::EntrySorter* sorter, const Streams& io) {
+  return [sorter, &io](jbbbulk::EntrySink* sink) {
+    if (sorter->feed(sink)) return true;
+    if (sink->error().empty()) message(io, kExitProblems, sorter->error());  // the sorter's own failure
+    return false;
+  };
 }
 
 std::string keptAs(const std::string& backup) {

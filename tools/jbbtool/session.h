@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include <memory>
 #include <vector>
 
+#include "btree/bulkwriter.h"
 #include "btree/check.h"
+#include "btree/entrysort.h"
 #include "btree/rollback.h"
 #include "builder/builder.h"
 #include "platform/osfile.h"
@@ -123,23 +126,48 @@ class Progress {
   bool shown_ = false;
 };
 
-// The control-record fields a rebuilt database keeps from its source: the
-// versions, key length, data size, the journal information area byte for
-// byte and the padding.  The fields that describe the layout are the new
-// file's own.
-jbbbuilder::DbSpec specKeeping(const uint8_t* ctrlRec);
+// Hands every entry of a new database to the sink, in key order; false
+// when the sink failed (the sink says why) or after a message of its own.
+typedef std::function<bool(jbbbulk::EntrySink* sink)> EntryFeed;
 
-// Bulk-loads sorted, distinct entries, checks the image and puts it at
-// options.out (or, when that is empty, in the place of `replacing`) in one
-// step (builder/fileio.h), after it is on the disk.  The file it replaces
-// is kept under a backup name, *backup, that no older backup has, even
-// when options.backup says to keep none (compact removes it then, once it
-// has let the file go).  The caller holds an existing target
-// (HeldDatabase).  Returns an exit code; *image describes
-// what was written.
-int writeNewDatabase(std::vector<jbbbuilder::Entry> entries, const jbbbuilder::DbSpec& spec,
-                     const OutputOptions& options, const std::string& replacing, const Streams& io,
-                     jbbbuilder::BuiltImage* image, std::string* backup);
+// A new database: written through the bulk writer to a temporary file
+// beside its target (options.out, or when that is empty `replacing`),
+// synced to the disk, then put in the target's place in one step
+// (builder/fileio.h).  The file it replaces is kept under a backup name
+// that no older backup has, even when options.backup says to keep none
+// (compact removes it then, once it has let the file go).  The caller
+// holds an existing target (HeldDatabase).  Whatever fails, neither the
+// temporary file nor a part of the new database is left.
+class NewDatabase {
+ public:
+  NewDatabase(const OutputOptions& options, const std::string& replacing, const Streams& io);
+  ~NewDatabase();
+  NewDatabase(const NewDatabase&) = delete;
+  NewDatabase& operator=(const NewDatabase&) = delete;
+
+  // Writes `count` entries, handed over by feed in strictly ascending key
+  // order, to the temporary file; spec.fill is taken from the options.
+  // Returns an exit code, after a message when it is not kExitOk.
+  int write(uint64_t count, const EntryFeed& feed, jbbbulk::BulkSpec spec);
+  // Puts the written file in place; *backup names the file replaced.
+  int install(std::string* backup);
+  // What write() wrote.
+  const jbbbulk::BulkResult& written() const { return written_; }
+  // The sorter's run files go beside the new file too.
+  const std::string& temporary() const { return temp_; }
+
+ private:
+  const OutputOptions& options_;
+  const Streams& io_;
+  std::string target_, temp_;
+  bool pending_ = false;  // a written temporary file not yet in place
+  jbbbulk::BulkResult written_;
+};
+
+// The sorter's options for a new database.
+jbbbulk::SortOptions sortOptions(const OutputOptions& options, bool removeDuplicates);
+// The feed of what the sorter holds, after its finish().
+EntryFeed sortedFeed(jbbbulk::EntrySorter* sorter, const Streams& io);
 
 // "; the replaced file is kept as BACKUP" after a summary line, or nothing
 // when no file was replaced.

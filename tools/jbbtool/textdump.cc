@@ -98,14 +98,35 @@ void appendTextHeader(const uint8_t* cr, std::string* out) {
 
 namespace {
 
-// Reads a dump line by line.
+// The lines of a dump held as one text.
+class TextLines {
+ public:
+  explicit TextLines(const std::string& text) : text_(text) {}
+  bool nextLine(std::string* line) {
+    if (pos_ >= text_.size()) return false;
+    size_t end = text_.find('\n', pos_);
+    if (end == std::string::npos) end = text_.size();
+    line->assign(text_, pos_, end - pos_);
+    pos_ = end + 1;
+    return true;
+  }
+
+ private:
+  const std::string& text_;
+  size_t pos_ = 0;
+};
+
+// Reads a dump line by line from Lines (TextLines or DumpFile); entries go
+// to onEntry.
+template <class Lines>
 class DumpParser {
  public:
-  DumpParser(const std::string& text, TextDump* dump) : text_(text), dump_(*dump) {}
+  DumpParser(Lines* lines, uint8_t* ctrlRec, const std::function<bool(jbbbuilder::Entry&)>& onEntry)
+      : lines_(*lines), ctrlRec_(ctrlRec), onEntry_(onEntry) {}
 
   bool parse(std::string* error) {
     bool ok = parseAll();
-    if (!ok && error) *error = "line " + std::to_string(lineNo_) + ": " + why_;
+    if (!ok && error) *error = stopped_ ? std::string() : "line " + std::to_string(lineNo_) + ": " + why_;
     return ok;
   }
 
@@ -116,12 +137,8 @@ class DumpParser {
   }
 
   bool nextLine() {
-    if (pos_ >= text_.size()) return false;
-    size_t end = text_.find('\n', pos_);
-    if (end == std::string::npos) end = text_.size();
-    line_.assign(text_, pos_, end - pos_);
+    if (!lines_.nextLine(&line_)) return false;
     if (!line_.empty() && line_.back() == '\r') line_.pop_back();
-    pos_ = end + 1;
     ++lineNo_;
     return true;
   }
@@ -157,7 +174,7 @@ class DumpParser {
       std::string value = blank == std::string::npos ? "" : line_.substr(blank + 1);
       if (!headerField(name, value, &info, &extra)) return false;
     }
-    uint8_t* area = dump_.ctrlRec + kJournalInfoOffset;
+    uint8_t* area = ctrlRec_ + kJournalInfoOffset;
     std::string why;
     if (!jbbbuilder::encodeJournalInfo(info, area, &why)) return fail(why);
     for (const auto& [at, bytes] : extra) std::memcpy(area + at, bytes.data(), bytes.size());
@@ -167,7 +184,7 @@ class DumpParser {
   bool headerField(const std::string& name, const std::string& value, jbbbuilder::JournalInfo* info,
                    std::vector<std::pair<size_t, std::string>>* extra) {
     int64_t v = 0;
-    uint8_t* cr = dump_.ctrlRec;
+    uint8_t* cr = ctrlRec_;
     if (name == "version") {
       size_t dot = value.find('.');
       int64_t major = 0, minor = 0;
@@ -231,7 +248,8 @@ class DumpParser {
 
   // Entry lines up to "end N", N being their count.
   bool readEntries() {
-    size_t dataSize = getU16(dump_.ctrlRec + kCrDataSize);
+    size_t dataSize = getU16(ctrlRec_ + kCrDataSize);
+    uint64_t entries = 0;
     for (;;) {
       if (!nextLine()) return fail("the dump ends before its \"end\" line");
       if (line_.compare(0, 4, "end ") == 0) break;
@@ -245,21 +263,25 @@ class DumpParser {
       if (p >= line_.size() || line_[p] != '\t' || tabs != 9) return fail("an entry line has ten tab-separated columns");
       if (!parseHex(line_.substr(last + 1), &e.data) || e.data.size() != dataSize)
         return fail("the raw record is not " + std::to_string(dataSize) + " bytes in hex");
-      dump_.entries.push_back(std::move(e));
+      ++entries;
+      if (!onEntry_(e)) {
+        stopped_ = true;
+        return false;
+      }
     }
     uint64_t count = 0;
     if (!unsignedNumber(line_.substr(4), &count)) return false;
-    if (count != dump_.entries.size())
-      return fail("\"end\" counts " + std::to_string(count) + " entries, the dump holds " +
-                  std::to_string(dump_.entries.size()));
+    if (count != entries)
+      return fail("\"end\" counts " + std::to_string(count) + " entries, the dump holds " + std::to_string(entries));
     while (nextLine())
       if (!line_.empty()) return fail("text after \"end\"");
     return true;
   }
 
-  const std::string& text_;
-  TextDump& dump_;
-  size_t pos_ = 0;
+  Lines& lines_;
+  uint8_t* ctrlRec_;
+  const std::function<bool(jbbbuilder::Entry&)>& onEntry_;
+  bool stopped_ = false;
   size_t lineNo_ = 0;
   std::string line_;
   std::string why_;
@@ -269,7 +291,70 @@ class DumpParser {
 
 bool parseTextDump(const std::string& text, TextDump* dump, std::string* error) {
   *dump = TextDump();
-  return DumpParser(text, dump).parse(error);
+  TextLines lines(text);
+  std::function<bool(jbbbuilder::Entry&)> keep = [dump](jbbbuilder::Entry& e) {
+    dump->entries.push_back(std::move(e));
+    return true;
+  };
+  return DumpParser<TextLines>(&lines, dump->ctrlRec, keep).parse(error);
+}
+
+DumpFile::~DumpFile() { osFileClose(file_); }
+
+bool DumpFile::open(const std::string& path, std::string* error) {
+  path_ = path;
+  file_ = osFileOpen(path.c_str(), OsFileMode::kRead);
+  if (file_ == nullptr && error) *error = "cannot open " + path;
+  return file_ != nullptr;
+}
+
+void DumpFile::rewind() {
+  buffer_.clear();
+  at_ = 0;
+  filePos_ = 0;
+  ended_ = readFailed_ = false;
+}
+
+// Reads the next piece of the file onto what is left of the buffer.
+bool DumpFile::fill() {
+  constexpr size_t kPiece = 1 << 20;
+  buffer_.erase(0, at_);
+  at_ = 0;
+  size_t had = buffer_.size();
+  buffer_.resize(had + kPiece);
+  size_t got = osFileRead(file_, &buffer_[had], kPiece, filePos_);
+  if (got < kPiece && errno != 0) readFailed_ = true;
+  buffer_.resize(had + got);
+  filePos_ += int64_t(got);
+  ended_ = got < kPiece;
+  return got > 0;
+}
+
+bool DumpFile::nextLine(std::string* line) {
+  for (;;) {
+    size_t end = buffer_.find('\n', at_);
+    if (end != std::string::npos) {
+      line->assign(buffer_, at_, end - at_);
+      at_ = end + 1;
+      return true;
+    }
+    if (readFailed_) return false;
+    if (ended_ || !fill()) {
+      if (readFailed_ || at_ >= buffer_.size()) return false;
+      line->assign(buffer_, at_, std::string::npos);  // a last line without its LF
+      at_ = buffer_.size();
+      return true;
+    }
+  }
+}
+
+bool parseTextDump(DumpFile* file, uint8_t* ctrlRec, const std::function<bool(jbbbuilder::Entry&)>& onEntry,
+                   std::string* error) {
+  file->rewind();
+  std::memset(ctrlRec, 0, kCtrlRecSize);
+  bool ok = DumpParser<DumpFile>(file, ctrlRec, onEntry).parse(error);
+  if (!ok && file->readFailed() && error) *error = "cannot read " + file->path();
+  return ok;
 }
 
 }  // namespace jbbtool

@@ -29,10 +29,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "builder/tree.h"
+#include "platform/osfile.h"
 
 namespace jbbtool {
 
@@ -47,5 +49,42 @@ struct TextDump {
 
 // Parses a whole dump; *error names the line of the first fault.
 bool parseTextDump(const std::string& text, TextDump* dump, std::string* error);
+
+// A dump file read line by line through a buffer, for dumps larger than
+// memory.  Each parse reads it from its start again.
+class DumpFile {
+ public:
+  DumpFile() = default;
+  ~DumpFile();
+  DumpFile(const DumpFile&) = delete;
+  DumpFile& operator=(const DumpFile&) = delete;
+
+  // False with *error "cannot open PATH".
+  bool open(const std::string& path, std::string* error);
+  // After a parse that failed: whether the file could not be read (the
+  // error is then "cannot read PATH") rather than holding a fault.
+  bool readFailed() const { return readFailed_; }
+  const std::string& path() const { return path_; }
+
+  // The next line without its LF; false at the end or when a read fails.
+  bool nextLine(std::string* line);
+  void rewind();
+
+ private:
+  bool fill();
+
+  std::string path_;
+  OsFile* file_ = nullptr;
+  std::string buffer_;
+  size_t at_ = 0;
+  int64_t filePos_ = 0;
+  bool ended_ = false, readFailed_ = false;
+};
+
+// Parses the dump in file from its start: the header into ctrlRec (2088
+// bytes), then each entry, in the dump's order, to onEntry, whose false
+// stops the parse (false with *error empty).  Faults as parseTextDump's.
+bool parseTextDump(DumpFile* file, uint8_t* ctrlRec, const std::function<bool(jbbbuilder::Entry&)>& onEntry,
+                   std::string* error);
 
 }  // namespace jbbtool
