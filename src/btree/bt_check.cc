@@ -118,6 +118,7 @@ class Checker {
     visited_.assign(size_t(tableSize_), false);
     while (size - pos >= kRecordHeaderSize) {
       Slot s = slotAt(int64_t(pos));
+      note(s);  // a slot that breaks the chain is still one of its slots
       if (s.slotLength < kRecordHeaderSize) {
         problem(s.position + kNodeSlotLength, "slot at " + num(s.position) + " is " + num(int64_t(s.slotLength)) +
                                                   " bytes long, shorter than a record header; the chain ends there");
@@ -128,7 +129,6 @@ class Checker {
                                                   " bytes) runs past the end of the file at " + num(int64_t(size)));
         return;
       }
-      note(s);
       if (s.slotLength > size - pos) return;  // the last slot's claim
       pos += s.slotLength;
     }

@@ -11,20 +11,9 @@
 #include "jbbtool/session.h"
 #include "platform/osfs.h"
 
-using namespace jbbbuilder;
-
 namespace jbbtool {
 
 namespace {
-
-// FILE held for replacing it, and read through the held handle: a second
-// handle of this process would find the exclusive lock in its way.
-int readHeld(const std::string& file, const Streams& io, std::string* path, HeldDatabase* held, FileImage* db) {
-  if (!resolveDatabase(file, io, path)) return kExitUsage;
-  if (int rc = held->hold(*path, io)) return rc;
-  std::string error;
-  return db->read(held->file(), &error) ? kExitOk : message(io, kExitUsage, error);
-}
 
 // --no-backup: the original, moved aside to a backup name by the
 // replacement, is removed once the held handle has let it go (Windows
@@ -50,40 +39,40 @@ std::string originalKeptAs(const OutputOptions& options, const std::string& back
 
 int runCompact(const std::string& file, const OutputOptions& options, const Streams& io) {
   std::string path;
-  HeldDatabase held;  // FILE when it is replaced, else an existing --out; outlives db
-  FileImage db;
+  HeldDatabase held;  // FILE when it is replaced, else an existing --out; outlives what reads it
+  ReadDatabase db;    // FILE when only read
+  std::unique_ptr<jbbcheck::FileSource> heldSource;
+  jbbcheck::Source* source = nullptr;
   if (options.out.empty()) {
-    if (int rc = readHeld(file, io, &path, &held, &db)) return rc;
+    // Read through the held handle: a second handle of this process would
+    // find the exclusive lock in its way.
+    if (!resolveDatabase(file, io, &path)) return kExitUsage;
+    if (int rc = held.hold(path, io)) return rc;
+    heldSource = std::make_unique<jbbcheck::FileSource>(held.file());
+    source = heldSource.get();
   } else {
-    if (int rc = readDatabase(file, io, &path, &db)) return rc;
+    if (int rc = db.open(file, io)) return rc;
+    path = db.path();
     if (int rc = prepareOutput(options, db.file(), io, &held)) return rc;
+    source = &db.source();
   }
-  CheckOptions check;
-  check.collect = false;
-  CheckResult r = checkImage(db.data(), db.size(), check);
+  ProblemCount problems;
+  jbbcheck::Summary r = jbbcheck::check(*source, jbbcheck::Options(), problems);
   if (!r.ok())
     return message(io, kExitProblems, path + " has problems (verify lists them); salvage --out NEW recovers what can be recovered");
-  uint64_t before = db.size(), count = r.entryCount;
-  r = CheckResult();
+  uint64_t before = source->size(), count = r.entries;
   jbbbulk::BulkSpec spec;
-  jbbbulk::keepControlFields(db.data(), &spec);
+  jbbbulk::keepControlFields(source->bytes(0, jbbformat::kCtrlRecSize), &spec);
   NewDatabase target(options, path, io);
   // The entries go to the new file in key order as a second walk of the
   // checked file reaches them.
   auto feed = [&](jbbbulk::EntrySink* sink) {
-    bool ok = true;
-    std::vector<uint16_t> key;
-    check.onEntry = [&](const EntryRef& e) {
-      if (!ok) return;
-      key.resize(e.keyUnits);
-      jbbformat::getU16s(e.key, key.data(), e.keyUnits);
-      ok = sink->put(jbbbulk::EntryView{key.data(), e.keyUnits, e.data, e.dataSize});
-    };
-    checkImage(db.data(), db.size(), check);
-    return ok;
+    EntryFeeder feeder(sink);
+    jbbcheck::check(*source, jbbcheck::Options(), feeder);
+    return feeder.ok();
   };
   if (int rc = target.write(count, feed, spec)) return rc;
-  db.release();
+  heldSource.reset();
   std::string backup;
   if (int rc = target.install(&backup)) return rc;
   if (options.out.empty() && !options.backup && !backup.empty()) dropBackup(io, &held, &backup);

@@ -191,14 +191,41 @@ int NewDatabase::write(uint64_t count, const EntryFeed& feed, jbbbulk::BulkSpec 
   spec.toDisk = true;
   jbbbulk::BulkWriter writer;
   bool ok = writer.begin(temp_, count, spec) && feed(&writer) && writer.finish(&written_);
-  progress.done();
   if (!ok) {
+    progress.done();
     writer.abandon();
     // A feed that stopped on its own has said why.
     return writer.error().empty() ? kExitProblems : message(io_, kExitProblems, writer.error());
   }
   pending_ = true;
+  // What was written is checked as verify would, before it takes a name.
+  progress.stage("checking the new database");
+  std::string problem = checkWritten(spec.dataSize);
+  progress.done();
+  if (!problem.empty()) return message(io_, kExitProblems, "the new database fails its check: " + problem);
   return kExitOk;
+}
+
+std::string NewDatabase::checkWritten(uint16_t dataSize) {
+  OsFile* f = osFileOpen(temp_.c_str(), OsFileMode::kRead);
+  if (f == nullptr) return "it cannot be read" + because(errno);
+  ProblemCount problems;
+  {
+    jbbcheck::FileSource source(f);
+    jbbcheck::Options options;
+    options.expectedDataSize = dataSize;
+    jbbcheck::check(source, options, problems);
+    if (!source.ok() && problems.first.empty()) problems.first = "it cannot be read";
+  }
+  osFileClose(f);
+  return problems.first;
+}
+
+void EntryFeeder::entry(const jbbcheck::Entry& e) {
+  if (!ok_) return;
+  key_.resize(e.keyUnits);
+  jbbformat::getU16s(e.key, key_.data(), e.keyUnits);
+  ok_ = sink_->put(jbbbulk::EntryView{key_.data(), e.keyUnits, e.data, e.data != nullptr ? e.dataSize : 0});
 }
 
 int NewDatabase::install(std::string* backup) {

@@ -55,6 +55,7 @@ class ReadDatabase {
   jbbcheck::FileSource& source() { return *source_; }
   // The control record, or null when the file is shorter than one.
   const uint8_t* ctrlRec();
+  OsFile* file() const { return file_; }
 
  private:
   std::string path_;
@@ -157,11 +158,37 @@ class NewDatabase {
   const std::string& temporary() const { return temp_; }
 
  private:
+  // The first problem the engine's check finds in the written file.
+  std::string checkWritten(uint16_t dataSize);
+
   const OutputOptions& options_;
   const Streams& io_;
   std::string target_, temp_;
   bool pending_ = false;  // a written temporary file not yet in place
   jbbbulk::BulkResult written_;
+};
+
+// Feeds a sink the entries the engine's check reaches, in key order.
+class EntryFeeder : public jbbcheck::Reporter {
+ public:
+  explicit EntryFeeder(jbbbulk::EntrySink* sink) : sink_(sink) {}
+  void problem(int64_t, const std::string&) override { ok_ = false; }
+  void entry(const jbbcheck::Entry& e) override;
+  bool ok() const { return ok_; }
+
+ private:
+  jbbbulk::EntrySink* sink_;
+  std::vector<uint16_t> key_;
+  bool ok_ = true;
+};
+
+// Counts the problems the check finds and keeps the first.
+class ProblemCount : public jbbcheck::Reporter {
+ public:
+  void problem(int64_t, const std::string& text) override {
+    if (first.empty()) first = text;
+  }
+  std::string first;
 };
 
 // The sorter's options for a new database.
