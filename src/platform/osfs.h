@@ -37,3 +37,30 @@ bool osSyncFolderOf(const char* path);
 // The folder part of path, up to and without its last separator ("." when
 // there is none).
 std::string osFolderOf(const char* path);
+
+// --- Putting a new file in the place of an old one ---------------------------
+//
+// A program writes the whole new file under a temporary name beside its
+// target, then puts it in place in one step: at every moment the target's
+// name names either the old file or all of the new one, never a part of it,
+// and never nothing.
+
+// The temporary name a new file for `target` is written under.
+std::string osTemporaryNameOf(const std::string& target);
+
+struct OsInstallOptions {
+  // Sync the target's folder after the new file took its name, so that a
+  // power loss keeps it there (the caller syncs the new file itself).
+  bool syncFolder = false;
+  // Keep the file that is replaced, under the first free name of
+  // TARGET.bak, TARGET.1.bak, TARGET.2.bak, ...: an older backup is never
+  // replaced, not even one made meanwhile by another program.
+  bool keepBackup = false;
+};
+
+// Puts the file `temp` in the place of `target`.  *backup is the backup's
+// name when one was kept, else empty.  False with *error saying why: then
+// the target is as it was and temp is gone, except when only the folder's
+// sync failed (the new file is in place, and *error says so).
+bool osInstallFile(const std::string& temp, const std::string& target, const OsInstallOptions& options,
+                   std::string* backup, std::string* error);

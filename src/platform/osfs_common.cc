@@ -2,6 +2,7 @@
 // recording of every change for the tests.
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/os.h"
 #include "platform/osfile_impl.h"
@@ -45,4 +46,61 @@ std::string osFolderOf(const char* path) {
   if (cut == nullptr) return ".";
   if (cut == path) return std::string(path, 1);  // the root folder
   return std::string(path, size_t(cut - path));
+}
+
+// ---------------------------------------------------------------------------
+// Putting a new file in place.
+
+namespace {
+
+// errno as text after a colon, or nothing when there is none.
+std::string because(int err) { return err != 0 ? std::string(": ") + std::strerror(err) : std::string(); }
+
+// TARGET.bak, then TARGET.1.bak, TARGET.2.bak, ...
+std::string backupName(const std::string& target, int n) {
+  return n == 0 ? target + ".bak" : target + "." + std::to_string(n) + ".bak";
+}
+constexpr int kMaxBackups = 1000;
+
+// Puts temp in the place of target in one step, keeping target's file under
+// the first backup name that is free.  The replacement refuses a name that
+// exists (EEXIST, nothing changed), so no backup is ever replaced.
+bool replaceKeepingNextBackup(const std::string& temp, const std::string& target, std::string* backup) {
+  for (int n = 0; n < kMaxBackups; ++n) {
+    std::string name = backupName(target, n);
+    if (osReplaceKeepingBackup(temp.c_str(), target.c_str(), name.c_str())) {
+      *backup = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+}  // namespace
+
+std::string osTemporaryNameOf(const std::string& target) { return target + ".jbbtmp"; }
+
+bool osInstallFile(const std::string& temp, const std::string& target, const OsInstallOptions& options,
+                   std::string* backup, std::string* error) {
+  if (backup) backup->clear();
+  std::string kept;
+  bool keep = options.keepBackup && osFileExists(target.c_str());
+  if (!(keep ? replaceKeepingNextBackup(temp, target, &kept) : osReplaceFile(temp.c_str(), target.c_str()))) {
+    int err = errno;
+    osRemoveFile(temp.c_str());
+    *error = (keep ? "cannot put " + temp + " in the place of " + target + " keeping a backup"
+                   : "cannot rename " + temp + " to " + target) +
+             because(err);
+    return false;
+  }
+  if (backup) *backup = kept;
+  if (options.syncFolder && !osSyncFolderOf(target.c_str())) {
+    int err = errno;
+    *error = "the new " + target + " is in place" + (kept.empty() ? "" : " (the old one is " + kept + ")") +
+             ", but its folder cannot be synced to the disk" + because(err);
+    return false;
+  }
+  return true;
 }

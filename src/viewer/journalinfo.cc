@@ -21,6 +21,20 @@ void decodeJournalInfo(const uint8_t* area, JournalInfo* info) {
   info->fsName[jinfo::kFsNameUnits] = 0;
 }
 
+void encodeJournalInfo(const JournalInfo& info, uint8_t* area) {
+  std::memset(area, 0, jinfo::kAreaSize);
+  putI32(area + jinfo::kJournalType, info.journalType);
+  putI64(area + jinfo::kActivationTime, info.activationTime);
+  putI64(area + jinfo::kValidationTime, info.validationTime);
+  putI32(area + jinfo::kJournalState, info.journalState);
+  putU64(area + jinfo::kMaxJournalSize, info.maxJournalSize);
+  area[jinfo::kServerNameLen] = info.serverNameLen;
+  for (size_t i = 0; i < jinfo::kServerNodeSize && info.serverNode[i] != '\0'; ++i)
+    area[jinfo::kServerNode + i] = uint8_t(info.serverNode[i]);
+  for (size_t i = 0; i < jinfo::kFsNameUnits && info.fsName[i] != 0; ++i)
+    putU16(area + jinfo::kFsName + 2 * i, info.fsName[i]);
+}
+
 int32_t journalTypeOf(const uint8_t* area) { return getI32(area + jinfo::kJournalType); }
 
 void serverAndNode(const JournalInfo& info, char* server, char* node) {
@@ -51,4 +65,11 @@ void decodeJournalEntry(const uint8_t* data, size_t length, JournalEntry* entry)
   entry->objectType = getI32(record + jinfo::kObjectType);
   entry->insertedTime = getI64(record + jinfo::kInsertedTime);
   entry->objectTime = getI64(record + jinfo::kObjectTime);
+}
+
+void encodeJournalEntry(const JournalEntry& entry, uint8_t* record) {
+  putI32(record + jinfo::kAction, entry.action);
+  putI32(record + jinfo::kObjectType, entry.objectType);
+  putI64(record + jinfo::kInsertedTime, entry.insertedTime);
+  putI64(record + jinfo::kObjectTime, entry.objectTime);
 }

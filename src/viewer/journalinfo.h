@@ -70,6 +70,9 @@ struct JournalInfo {
 // added after their last stored byte, so a text that fills its field is
 // cut at the field's end rather than read past it.
 void decodeJournalInfo(const uint8_t* area, JournalInfo* info);
+// Encodes the area: every field, the two texts up to their terminators
+// (or the end of their fields), every other byte zero.
+void encodeJournalInfo(const JournalInfo& info, uint8_t* area);
 // The journal type alone (the first field), as the walk callback reads it.
 int32_t journalTypeOf(const uint8_t* area);
 
@@ -90,3 +93,6 @@ struct JournalEntry {
 // Decodes a data record of `length` bytes; fields beyond the bytes that
 // exist read as zero, so a record shorter than 32 bytes is never overrun.
 void decodeJournalEntry(const uint8_t* data, size_t length, JournalEntry* entry);
+// Encodes the four fields into the first 24 bytes of a 32-byte record (the
+// last 8 are the caller's).
+void encodeJournalEntry(const JournalEntry& entry, uint8_t* record);

@@ -144,7 +144,7 @@ bool FileImage::readOpen(OsFile* f, const std::string& name, std::string* error)
   return true;
 }
 
-std::string temporaryFileOf(const std::string& path) { return path + ".jbbtmp"; }
+std::string temporaryFileOf(const std::string& path) { return osTemporaryNameOf(path); }
 
 namespace {
 
@@ -164,29 +164,6 @@ bool writeTemporary(const std::string& temp, const Bytes& bytes, bool toDisk) {
   return ok;
 }
 
-// PATH.bak, then PATH.1.bak, PATH.2.bak, ...
-std::string backupName(const std::string& path, int n) {
-  return n == 0 ? path + ".bak" : path + "." + std::to_string(n) + ".bak";
-}
-constexpr int kMaxBackups = 1000;
-
-// Puts temp in the place of path in one step, keeping path's file under
-// the first backup name that is free.  The platform refuses a name that
-// exists (EEXIST, nothing changed), so no backup is ever replaced, even
-// one made meanwhile by someone else.
-bool replaceKeepingBackup(const std::string& temp, const std::string& path, std::string* backup) {
-  for (int n = 0; n < kMaxBackups; ++n) {
-    std::string name = backupName(path, n);
-    if (osReplaceKeepingBackup(temp.c_str(), path.c_str(), name.c_str())) {
-      *backup = name;
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  errno = EEXIST;
-  return false;
-}
-
 }  // namespace
 
 bool writeFile(const std::string& path, const Bytes& bytes, std::string* error, const WriteOptions& options,
@@ -203,23 +180,12 @@ bool writeFile(const std::string& path, const Bytes& bytes, std::string* error, 
 
 bool installFile(const std::string& temp, const std::string& path, std::string* error, const WriteOptions& options,
                  std::string* backup) {
-  if (backup) backup->clear();
-  std::string kept;
-  bool keep = options.keepBackup && osFileExists(path.c_str());
-  if (!(keep ? replaceKeepingBackup(temp, path, &kept) : osReplaceFile(temp.c_str(), path.c_str()))) {
-    int err = errno;
-    osRemoveFile(temp.c_str());
-    return fail(error, (keep ? "cannot put " + temp + " in the place of " + path + " keeping a backup"
-                             : "cannot rename " + temp + " to " + path) +
-                           because(err));
-  }
-  if (backup) *backup = kept;
-  if (options.toDisk && !osSyncFolderOf(path.c_str())) {
-    int err = errno;
-    return fail(error, "the new " + path + " is in place" + (kept.empty() ? "" : " (the old one is " + kept + ")") +
-                           ", but its folder cannot be synced to the disk" + because(err));
-  }
-  return true;
+  OsInstallOptions install;
+  install.syncFolder = options.toDisk;
+  install.keepBackup = options.keepBackup;
+  std::string why;
+  if (osInstallFile(temp, path, install, backup, &why)) return true;
+  return fail(error, why);
 }
 
 }  // namespace jbbbuilder

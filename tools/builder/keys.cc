@@ -15,56 +15,7 @@ uint64_t Rng::next() {
   return z ^ (z >> 31);
 }
 
-namespace {
-
-// Decodes one UTF-8 sequence starting at text[*i]; advances *i.
-bool decodeOne(const std::string& text, size_t* i, uint32_t* cp) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  uint8_t b0 = byte(*i);
-  int len;
-  uint32_t min;
-  if (b0 < 0x80) { *cp = b0; ++*i; return true; }
-  if ((b0 & 0xE0) == 0xC0) { len = 2; *cp = b0 & 0x1F; min = 0x80; }
-  else if ((b0 & 0xF0) == 0xE0) { len = 3; *cp = b0 & 0x0F; min = 0x800; }
-  else if ((b0 & 0xF8) == 0xF0) { len = 4; *cp = b0 & 0x07; min = 0x10000; }
-  else return false;
-  if (*i + len > text.size()) return false;
-  for (int k = 1; k < len; ++k) {
-    uint8_t b = byte(*i + k);
-    if ((b & 0xC0) != 0x80) return false;
-    *cp = (*cp << 6) | (b & 0x3F);
-  }
-  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return false;
-  *i += len;
-  return true;
-}
-
-}  // namespace
-
-bool utf8ToKey(const std::string& text, Key* key, std::string* error) {
-  key->clear();
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t at = i;
-    uint32_t cp;
-    if (!decodeOne(text, &i, &cp)) {
-      if (error) *error = "invalid UTF-8 at byte " + std::to_string(at);
-      return false;
-    }
-    if (cp == 0) {
-      if (error) *error = "zero character at byte " + std::to_string(at);
-      return false;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      key->push_back(char16_t(0xD800 + (cp >> 10)));
-      key->push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    } else {
-      key->push_back(char16_t(cp));
-    }
-  }
-  return true;
-}
+bool utf8ToKey(const std::string& text, Key* key, std::string* error) { return utf8ToUtf16(text, key, error); }
 
 std::string keyToUtf8(const Key& key) {
   std::string out;

@@ -3,7 +3,10 @@
 
 #include <cstring>
 
+#include <algorithm>
+
 #include "btree/format.h"
+#include "viewer/journalinfo.h"
 
 using namespace jbbformat;
 
@@ -23,25 +26,23 @@ bool encodeJournalInfo(const JournalInfo& info, uint8_t area[2048], std::string*
     if (error) *error = "file-system name longer than 938 characters";
     return false;
   }
-  std::memset(area, 0, kJournalInfoSize);
-  putI32(area + 0, info.journalType);
-  putI64(area + 8, info.activationTime);
-  putI64(area + 16, info.validationTime);
-  putI32(area + 24, info.journalState);
-  putU64(area + 32, info.maxJournalSize);
-  area[40] = uint8_t(nameLen);
+  ::JournalInfo fields{};
+  fields.journalType = info.journalType;
+  fields.activationTime = info.activationTime;
+  fields.validationTime = info.validationTime;
+  fields.journalState = info.journalState;
+  fields.maxJournalSize = info.maxJournalSize;
+  fields.serverNameLen = uint8_t(nameLen);
   std::string serverNode = info.server + info.node;
-  std::memcpy(area + 41, serverNode.data(), serverNode.size());
-  for (size_t i = 0; i < info.fsName.size(); ++i) putU16(area + 170 + 2 * i, info.fsName[i]);
+  std::memcpy(fields.serverNode, serverNode.data(), serverNode.size());
+  std::copy(info.fsName.begin(), info.fsName.end(), fields.fsName);
+  ::encodeJournalInfo(fields, area);
   return true;
 }
 
 Bytes encodeJournalEntry(const JournalEntry& e, size_t dataSize) {
-  uint8_t rec[32];
-  putI32(rec + 0, e.action);
-  putI32(rec + 4, e.objectType);
-  putI64(rec + 8, e.insertedTime);
-  putI64(rec + 16, e.objectTime);
+  uint8_t rec[jinfo::kEntryRecordSize];
+  ::encodeJournalEntry(::JournalEntry{e.action, e.objectType, e.insertedTime, e.objectTime}, rec);
   std::memcpy(rec + 24, e.extra.data(), 8);
   Bytes out(dataSize, 0);
   if (dataSize > 0) std::memcpy(out.data(), rec, dataSize < 32 ? dataSize : 32);

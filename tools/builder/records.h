@@ -1,24 +1,7 @@
 // The two records a test database carries besides the tree: the journal
 // information area of the control record and the change-journal data record
-// of each entry.  Both are encoded byte by byte, little-endian.
-//
-// Journal information area (2048 bytes, at file offset 36)
-//   OFFSET  SIZE  FIELD
-//   0       4     journalType     0 unformatted, 1 change, 2 incremental
-//   4       4     reserved
-//   8       8     activationTime  seconds since 1970
-//   16      8     validationTime
-//   24      4     journalState    2 valid, 1 incremental in progress
-//   28      4     reserved
-//   32      8     maxJournalSize  bytes, 0 = no limit
-//   40      1     serverNameLen
-//   41      129   serverNode      server name, node name, one zero byte
-//   170     1878  fsName          zero-terminated 16-bit units
-//
-// Change-journal data record (32 bytes; a data size below 32 keeps the
-// first dataSize bytes, a larger one is zero-padded)
-//   0 action int32, 4 objectType int32, 8 insertedTime int64,
-//   16 objectTime int64, 24 eight uninterpreted bytes
+// of each entry, as the builder describes them.  Their layout is stated
+// once, in viewer/journalinfo.h, whose encoders write them.
 #pragma once
 
 #include <array>

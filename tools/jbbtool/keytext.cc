@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "btree/format.h"
+#include "platform/utf8.h"
 
 namespace jbbtool {
 
@@ -210,17 +211,17 @@ void appendBytesText(std::string* out, const uint8_t* bytes, size_t n) {
   *out += '"';
 }
 
-bool parseKeyText(const std::string& line, size_t* pos, jbbbuilder::Key* key, std::string* error) {
+bool parseKeyText(const std::string& line, size_t* pos, std::u16string* key, std::string* error) {
   key->clear();
   size_t p = *pos;
   if (p >= line.size() || line[p] != '"') return fail(error, "a quoted key expected");
   ++p;
   std::string raw;  // UTF-8 between escapes
-  jbbbuilder::Key part;
+  std::u16string part;
   auto takeRaw = [&]() {
     if (raw.empty()) return true;
     std::string why;
-    if (!jbbbuilder::utf8ToKey(raw, &part, &why)) return fail(error, why);
+    if (!utf8ToUtf16(raw, &part, &why)) return fail(error, why);
     *key += part;
     raw.clear();
     return true;

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "builder/keys.h"
 
 namespace jbbtool {
 
@@ -33,7 +32,7 @@ void appendBytesText(std::string* out, const uint8_t* bytes, size_t n);
 
 // Reads a quoted text-dump key starting at line[*pos] (the opening quote);
 // leaves *pos after the closing quote.
-bool parseKeyText(const std::string& line, size_t* pos, jbbbuilder::Key* key, std::string* error);
+bool parseKeyText(const std::string& line, size_t* pos, std::u16string* key, std::string* error);
 // The same for an 8-bit name written by appendBytesText.
 bool parseBytesText(const std::string& line, size_t* pos, std::string* bytes, std::string* error);
 

@@ -11,13 +11,11 @@
 #include "jbbtool/session.h"
 #include "jbbtool/textdump.h"
 
-using namespace jbbbuilder;
-
 namespace jbbtool {
 
 namespace {
 
-jbbbulk::EntryView viewOf(const Entry& e) {
+jbbbulk::EntryView viewOf(const DumpEntry& e) {
   return jbbbulk::EntryView{reinterpret_cast<const uint16_t*>(e.key.data()), e.key.size(), e.data.data(),
                             e.data.size()};
 }
@@ -25,10 +23,10 @@ jbbbulk::EntryView viewOf(const Entry& e) {
 // The first pass: the dump is sound, holds *count entries, and *ordered
 // tells whether their keys ascend strictly.
 bool survey(DumpFile* dump, uint8_t* ctrlRec, uint64_t* count, bool* ordered, std::string* error) {
-  Key last;
+  std::u16string last;
   *count = 0;
   *ordered = true;
-  std::function<bool(Entry&)> look = [&](Entry& e) {
+  std::function<bool(DumpEntry&)> look = [&](DumpEntry& e) {
     if (*count > 0 && *ordered && !(last < e.key)) *ordered = false;
     if (*ordered) last.swap(e.key);
     ++*count;
@@ -41,7 +39,7 @@ bool survey(DumpFile* dump, uint8_t* ctrlRec, uint64_t* count, bool* ordered, st
 // only a failing sink, or a read that fails now, stops it.
 bool feedEntries(DumpFile* dump, jbbbulk::EntrySink* sink, const Streams& io) {
   uint8_t ctrlRec[2088];
-  std::function<bool(Entry&)> put = [sink](Entry& e) { return sink->put(viewOf(e)); };
+  std::function<bool(DumpEntry&)> put = [sink](DumpEntry& e) { return sink->put(viewOf(e)); };
   std::string error;
   if (parseTextDump(dump, ctrlRec, put, &error)) return true;
   if (!error.empty()) message(io, kExitUsage, error);

@@ -9,13 +9,11 @@
 #include "btree/rollback.h"
 #include "platform/osfs.h"
 
-using namespace jbbbuilder;
-
 namespace jbbtool {
 
 bool resolveDatabase(const std::string& given, const Streams& io, std::string* path) {
   for (const std::string& candidate : {given, given + ".jbbdb"}) {
-    if (fileExists(candidate)) {
+    if (osFileExists(candidate.c_str())) {
       *path = candidate;
       return true;
     }
@@ -51,26 +49,7 @@ void tellPending(const std::string& path, const Pending& p, const Streams& io) {
   }
 }
 
-void judgePending(const std::string& path, FileImage* file, const Streams& io) {
-  Pending p = jbbrollback::inspect(file->file());
-  tellPending(path, p, io);
-  if (p.state == Pending::kRollBack) {
-    Bytes bytes(file->data(), file->data() + file->size());
-    jbbrollback::applyTo(p, &bytes);
-    file->assign(std::move(bytes));
-  }
-}
-
 }  // namespace
-
-int readDatabase(const std::string& given, const Streams& io, std::string* path, FileImage* file) {
-  if (!resolveDatabase(given, io, path)) return kExitUsage;
-  std::string error;
-  if (!file->read(*path, &error, OsLock::kShared))
-    return message(io, errno == EAGAIN ? kExitProblems : kExitUsage, error);
-  judgePending(*path, file, io);
-  return kExitOk;
-}
 
 ReadDatabase::~ReadDatabase() {
   source_.reset();
@@ -178,7 +157,7 @@ void Progress::done() {
 
 NewDatabase::NewDatabase(const OutputOptions& options, const std::string& replacing, const Streams& io)
     : options_(options), io_(io), target_(options.out.empty() ? replacing : options.out),
-      temp_(temporaryFileOf(target_)) {}
+      temp_(osTemporaryNameOf(target_)) {}
 
 NewDatabase::~NewDatabase() {
   if (pending_) osRemoveFile(temp_.c_str());
@@ -229,15 +208,15 @@ void EntryFeeder::entry(const jbbcheck::Entry& e) {
 }
 
 int NewDatabase::install(std::string* backup) {
-  WriteOptions write;
-  write.toDisk = true;
+  OsInstallOptions install;
+  install.syncFolder = true;
   // Always through a backup: Windows renames no file over one that is open,
   // not even over the replaceable handle this program holds, but it does
   // move that file aside to a backup name and the new one in, in one step.
-  write.keepBackup = true;
+  install.keepBackup = true;
   std::string error;
-  pending_ = false;  // installFile removes it when it fails
-  if (!installFile(temp_, target_, &error, write, backup)) return message(io_, kExitProblems, error);
+  pending_ = false;  // osInstallFile removes it when it fails
+  if (!osInstallFile(temp_, target_, install, backup, &error)) return message(io_, kExitProblems, error);
   return kExitOk;
 }
 

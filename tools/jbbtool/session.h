@@ -14,7 +14,6 @@
 #include "btree/check.h"
 #include "btree/entrysort.h"
 #include "btree/rollback.h"
-#include "builder/builder.h"
 #include "platform/osfile.h"
 #include "jbbtool/jbbtool.h"
 
@@ -23,15 +22,6 @@ namespace jbbtool {
 // The database's own path: `given` when such a file exists, else given +
 // ".jbbdb" when that exists.  False (with a message on io.err) otherwise.
 bool resolveDatabase(const std::string& given, const Streams& io, std::string* path);
-// resolveDatabase, then the whole file, opened for reading only under a
-// shared lock that *file holds until it is released: no other program
-// changes the file meanwhile, and none that is changing it is waited for.
-// A change that a crash cut off, waiting in the file's rollback file, is
-// only judged: a line on io.err says what becomes of it, and *file holds
-// the bytes as they will be once it is recovered.  Nothing is written.
-// Returns kExitOk, or an exit code after a message (kExitProblems when
-// another program has the file).
-int readDatabase(const std::string& given, const Streams& io, std::string* path, jbbbuilder::FileImage* file);
 
 // A database that a command only reads, through the engine's check
 // (btree/check.h): held under a shared lock for as long as this object
@@ -134,7 +124,7 @@ typedef std::function<bool(jbbbulk::EntrySink* sink)> EntryFeed;
 // A new database: written through the bulk writer to a temporary file
 // beside its target (options.out, or when that is empty `replacing`),
 // synced to the disk, then put in the target's place in one step
-// (builder/fileio.h).  The file it replaces is kept under a backup name
+// (platform/osfs.h).  The file it replaces is kept under a backup name
 // that no older backup has, even when options.backup says to keep none
 // (compact removes it then, once it has let the file go).  The caller
 // holds an existing target (HeldDatabase).  Whatever fails, neither the

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "btree/format.h"
-#include "builder/records.h"
 #include "jbbtool/keytext.h"
 #include "jbbtool/textout.h"
 #include "viewer/journalinfo.h"
@@ -121,7 +120,7 @@ class TextLines {
 template <class Lines>
 class DumpParser {
  public:
-  DumpParser(Lines* lines, uint8_t* ctrlRec, const std::function<bool(jbbbuilder::Entry&)>& onEntry)
+  DumpParser(Lines* lines, uint8_t* ctrlRec, const std::function<bool(DumpEntry&)>& onEntry)
       : lines_(*lines), ctrlRec_(ctrlRec), onEntry_(onEntry) {}
 
   bool parse(std::string* error) {
@@ -163,8 +162,7 @@ class DumpParser {
 
   bool parseAll() {
     if (!nextLine() || line_ != kMagicLine) return fail(std::string("not a text dump: \"") + kMagicLine + "\" expected");
-    jbbbuilder::JournalInfo info;
-    info.serverNameLen = 0;
+    ::JournalInfo info{};
     std::vector<std::pair<size_t, std::string>> extra;
     for (;;) {
       if (!nextLine()) return fail("the dump ends before its entries");
@@ -175,13 +173,12 @@ class DumpParser {
       if (!headerField(name, value, &info, &extra)) return false;
     }
     uint8_t* area = ctrlRec_ + kJournalInfoOffset;
-    std::string why;
-    if (!jbbbuilder::encodeJournalInfo(info, area, &why)) return fail(why);
+    encodeJournalInfo(info, area);
     for (const auto& [at, bytes] : extra) std::memcpy(area + at, bytes.data(), bytes.size());
     return readEntries();
   }
 
-  bool headerField(const std::string& name, const std::string& value, jbbbuilder::JournalInfo* info,
+  bool headerField(const std::string& name, const std::string& value, ::JournalInfo* info,
                    std::vector<std::pair<size_t, std::string>>* extra) {
     int64_t v = 0;
     uint8_t* cr = ctrlRec_;
@@ -205,7 +202,7 @@ class DumpParser {
       return unsignedNumber(value, &info->maxJournalSize);
     } else if (name == "serverNameLen") {
       if (!number(value, 0, 255, &v)) return false;
-      info->serverNameLen = int(v);
+      info->serverNameLen = uint8_t(v);
     } else if (name == "serverNode") {
       return quotedServer(value, info);
     } else if (name == "fsName") {
@@ -218,20 +215,26 @@ class DumpParser {
     return true;
   }
 
-  bool quotedServer(const std::string& value, jbbbuilder::JournalInfo* info) {
+  bool quotedServer(const std::string& value, ::JournalInfo* info) {
     size_t p = 0;
-    if (!parseBytesText(value, &p, &info->server, &why_)) return false;
+    std::string server;
+    if (!parseBytesText(value, &p, &server, &why_)) return false;
     if (p != value.size()) return fail("text after the server and node names");
-    if (info->server.size() > kServerTextMax || info->server.find('\0') != std::string::npos)
+    if (server.size() > kServerTextMax || server.find('\0') != std::string::npos)
       return fail("server and node names of more than 128 bytes, or with a zero byte");
+    std::memset(info->serverNode, 0, sizeof info->serverNode);
+    std::memcpy(info->serverNode, server.data(), server.size());
     return true;
   }
 
-  bool quotedFs(const std::string& value, jbbbuilder::JournalInfo* info) {
+  bool quotedFs(const std::string& value, ::JournalInfo* info) {
     size_t p = 0;
-    if (!parseKeyText(value, &p, &info->fsName, &why_)) return false;
+    std::u16string fs;
+    if (!parseKeyText(value, &p, &fs, &why_)) return false;
     if (p != value.size()) return fail("text after the file-system name");
-    if (info->fsName.size() > kFsTextMax) return fail("a file-system name of more than 938 units");
+    if (fs.size() > kFsTextMax) return fail("a file-system name of more than 938 units");
+    std::fill(std::begin(info->fsName), std::end(info->fsName), 0);
+    std::copy(fs.begin(), fs.end(), info->fsName);
     return true;
   }
 
@@ -239,7 +242,7 @@ class DumpParser {
     size_t blank = value.find(' ');
     int64_t at = 0;
     if (blank == std::string::npos || !number(value.substr(0, blank), 0, kJournalInfoSize - 1, &at)) return false;
-    jbbbuilder::Bytes bytes;
+    std::vector<uint8_t> bytes;
     if (!parseHex(value.substr(blank + 1), &bytes) || bytes.size() > kJournalInfoSize - size_t(at))
       return fail("areaBytes: hex bytes within the area expected");
     extra->emplace_back(size_t(at), std::string(bytes.begin(), bytes.end()));
@@ -253,7 +256,7 @@ class DumpParser {
     for (;;) {
       if (!nextLine()) return fail("the dump ends before its \"end\" line");
       if (line_.compare(0, 4, "end ") == 0) break;
-      jbbbuilder::Entry e;
+      DumpEntry e;
       size_t p = 0;
       if (!parseKeyText(line_, &p, &e.key, &why_)) return false;
       if (e.key.empty()) return fail("an empty key");
@@ -280,7 +283,7 @@ class DumpParser {
 
   Lines& lines_;
   uint8_t* ctrlRec_;
-  const std::function<bool(jbbbuilder::Entry&)>& onEntry_;
+  const std::function<bool(DumpEntry&)>& onEntry_;
   bool stopped_ = false;
   size_t lineNo_ = 0;
   std::string line_;
@@ -292,7 +295,7 @@ class DumpParser {
 bool parseTextDump(const std::string& text, TextDump* dump, std::string* error) {
   *dump = TextDump();
   TextLines lines(text);
-  std::function<bool(jbbbuilder::Entry&)> keep = [dump](jbbbuilder::Entry& e) {
+  std::function<bool(DumpEntry&)> keep = [dump](DumpEntry& e) {
     dump->entries.push_back(std::move(e));
     return true;
   };
@@ -348,7 +351,7 @@ bool DumpFile::nextLine(std::string* line) {
   }
 }
 
-bool parseTextDump(DumpFile* file, uint8_t* ctrlRec, const std::function<bool(jbbbuilder::Entry&)>& onEntry,
+bool parseTextDump(DumpFile* file, uint8_t* ctrlRec, const std::function<bool(DumpEntry&)>& onEntry,
                    std::string* error) {
   file->rewind();
   std::memset(ctrlRec, 0, kCtrlRecSize);

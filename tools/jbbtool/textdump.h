@@ -33,7 +33,6 @@
 #include <string>
 #include <vector>
 
-#include "builder/tree.h"
 #include "platform/osfile.h"
 
 namespace jbbtool {
@@ -42,9 +41,15 @@ namespace jbbtool {
 // including "entries".
 void appendTextHeader(const uint8_t* ctrlRec, std::string* out);
 
+// One entry line: its key and its raw data record.
+struct DumpEntry {
+  std::u16string key;
+  std::vector<uint8_t> data;
+};
+
 struct TextDump {
   uint8_t ctrlRec[2088] = {};  // versions, key length, data size, information area
-  std::vector<jbbbuilder::Entry> entries;  // in the dump's order
+  std::vector<DumpEntry> entries;  // in the dump's order
 };
 
 // Parses a whole dump; *error names the line of the first fault.
@@ -84,7 +89,7 @@ class DumpFile {
 // Parses the dump in file from its start: the header into ctrlRec (2088
 // bytes), then each entry, in the dump's order, to onEntry, whose false
 // stops the parse (false with *error empty).  Faults as parseTextDump's.
-bool parseTextDump(DumpFile* file, uint8_t* ctrlRec, const std::function<bool(jbbbuilder::Entry&)>& onEntry,
+bool parseTextDump(DumpFile* file, uint8_t* ctrlRec, const std::function<bool(DumpEntry&)>& onEntry,
                    std::string* error);
 
 }  // namespace jbbtool
