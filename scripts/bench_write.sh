@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Benchmark of the commands that write a whole new database: jbbbuild
+# Benchmark of the commands that read or write a whole database: jbbbuild
 # --generate N, and jbbtool load (of its own dump, and of that dump with
-# its entry lines shuffled), compact --out and salvage --out.  Prints each
-# case's median time and peak private (anonymous) memory, from jbbbench.
+# its entry lines shuffled), compact --out, salvage --out, verify and
+# dump.  Prints each case's median time and peak private (anonymous)
+# memory, from jbbbench.
 #
 #   scripts/bench_write.sh [--sizes "N M ..."] [--rounds R] [--warmup W]
 #                          [--tool PATH] [--builder PATH] [--cache DIR]
@@ -83,6 +84,8 @@ write_plan() {
     plan_line "rm" 0 - rm -f out.jbbdb
     plan_line "salvage.$n" 0 - "$tool" salvage "gen$n.jbbdb" --out out.jbbdb
     plan_line "rm" 0 - rm -f out.jbbdb
+    plan_line "verify.$n" 0 - "$tool" verify "gen$n.jbbdb"
+    plan_line "dump.$n" 0 - "$tool" dump "gen$n.jbbdb"
   done | awk -F '\t' -v only="$only" '$1 == "rm" || only == "" || $1 ~ only'
 }
 
