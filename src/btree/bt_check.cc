@@ -140,7 +140,15 @@ class Checker {
     lastSlot_ = s.position;
     Carriers& c = carriersOf(s.diskLoc);
     if (c.first == kNoSlot) c.first = s.position;
-    if (!s.free() && c.firstLive == kNoSlot) c.firstLive = s.position;
+    else slotProblems_ = true;  // a subscript carried twice
+    if (!s.free() && c.firstLive == kNoSlot) {
+      c.firstLive = s.position;
+      ++liveNodes_;
+    }
+    const CtrlRec& cr = sum_.ctrl;
+    if (s.diskLoc < 1 || uint32_t(s.diskLoc) >= cr.indexArraySize || uint32_t(s.diskLoc) >= cr.currentIXCount ||
+        (!s.free() && (s.nodeSize < kDiskNodeBaseSize || s.nodeSize > s.slotLength)))
+      slotProblems_ = true;
   }
 
   bool inTable(int32_t sub) const { return sub >= 0 && uint64_t(sub) < tableSize_; }
@@ -166,7 +174,9 @@ class Checker {
     const CtrlRec& c = sum_.ctrl;
     if (sum_.slots > 0 && c.indexArraySize == 0 && c.currentIXCount == 0)
       problem(kCrIndexArraySize, "indexArraySize and currentIXCount are 0 while records follow");
-    eachSlot([&](const Slot& s) {
+    // The first pass saw whether any slot has a problem: a sound chain is
+    // read again only for a reporter that wants its slots.
+    if (slotProblems_ || rep_.wantsSlots()) eachSlot([&](const Slot& s) {
       rep_.slot(s);
       auto at = [&] { return "record at " + num(s.position); };
       int64_t loc = s.position + kNodeDiskLoc;
@@ -200,6 +210,8 @@ class Checker {
       return;
     }
     walk(sum_.ctrl.rootOffset, 0, -1, kCrRootOffset);
+    // Every live node reached: no record is left out of the tree.
+    if (reached_ == liveNodes_) return;
     eachSlot([&](const Slot& s) {
       if (!s.free() && liveSlot(s.diskLoc) == s.position && !isVisited(s.diskLoc))
         problem(s.position, "live record at " + num(s.position) + " (diskLoc " + num(s.diskLoc) + ") is not in the tree");
@@ -214,6 +226,7 @@ class Checker {
   void markVisited(int32_t sub) {
     if (inTable(sub)) visited_[size_t(sub)] = true;
     else othersVisited_[sub] = true;
+    ++reached_;
   }
 
   void shape(const std::string& text) {
@@ -387,6 +400,9 @@ class Checker {
   std::unordered_map<int32_t, Carriers> others_;  // damaged subscripts beyond the table
   std::unordered_map<int32_t, bool> othersVisited_;
   int64_t lastSlot_ = kNoSlot;
+  bool slotProblems_ = false;  // a slot that checkSlots reports
+  size_t liveNodes_ = 0;       // subscripts with a live record
+  size_t reached_ = 0;         // of those, reached by the walk
   int leafDepth_ = -1;
   const uint8_t* prevAt_ = nullptr;
   std::vector<uint8_t> prevCopy_;

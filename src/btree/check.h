@@ -112,6 +112,9 @@ class Reporter {
  public:
   virtual ~Reporter() = default;
   virtual void problem(int64_t offset, const std::string& text) = 0;
+  // Whether slot() is to be called: the check then reads every record
+  // header once more, in file order.
+  virtual bool wantsSlots() const { return false; }
   virtual void slot(const Slot&) {}
   virtual void node(const Node&) {}
   virtual void entry(const Entry&) {}

@@ -33,6 +33,7 @@ class Collector : public jbbcheck::Reporter {
   void problem(int64_t offset, const std::string& text) override {
     if (r_.problems.size() < kMaxProblems) r_.problems.push_back(Problem{offset, text});
   }
+  bool wantsSlots() const override { return true; }
   void slot(const jbbcheck::Slot& s) override {
     r_.slots.push_back(SlotInfo{s.position, s.slotLength, s.nodeSize, s.recordState, s.diskLoc});
   }

@@ -29,6 +29,7 @@ class Measure : public jbbcheck::Reporter {
     ++s.nodesPerLevel[size_t(n.depth)];
     ++s.entriesPerNode[n.framed->framed];
   }
+  bool wantsSlots() const override { return true; }
   void slot(const jbbcheck::Slot& slot) override {
     if (slot.free()) {
       ++s.freeSlots;
