@@ -62,6 +62,16 @@ int main(int argc, char** argv) {
   salvage->add_option("--out", output.out, "the new database file; an existing one only with --force")->required();
   addOutput(salvage, &output);
 
+  DeleteOptions del;
+  CLI::App* deleteCmd = app.add_subcommand("delete", "delete keys, as the viewer's Del does, in transactions of --batch keys");
+  deleteCmd->add_option("FILE", file, kFileHelp)->required();
+  deleteCmd->add_option("KEY", del.keys, "keys to delete, UTF-8, in this order (after -- when one starts with -)");
+  deleteCmd->add_option("--keys-from", del.keysFrom, "the keys, one a line (UTF-8, LF or CR LF); - reads standard input");
+  CLI::Option* prefix = deleteCmd->add_option("--prefix", del.prefix, "every key that starts with P, in key order");
+  deleteCmd->add_option("--batch", del.batch, "keys deleted in one transaction")->check(CLI::PositiveNumber)->capture_default_str();
+  deleteCmd->add_flag("--dry-run", del.dryRun, "only list the keys that would be deleted; the file is only read");
+  deleteCmd->add_flag("--backup", del.backup, "first keep a copy of FILE as FILE.bak (FILE.1.bak, ... when taken)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -76,5 +86,9 @@ int main(int argc, char** argv) {
     return runDump(file, format == "csv" ? DumpFormat::Csv : format == "json" ? DumpFormat::Json : DumpFormat::Text, io);
   if (load->parsed()) return runLoad(dumpFile, output, io);
   if (compact->parsed()) return runCompact(file, output, io);
+  if (deleteCmd->parsed()) {
+    del.byPrefix = prefix->count() > 0;
+    return runDelete(file, del, io);
+  }
   return runSalvage(file, output, io);
 }
