@@ -10,7 +10,10 @@
 // rollback file and on the disk before the next begins.  The engine never
 // writes a node between two flushes (its cache drops only unchanged nodes),
 // so a batch is never half written, whatever it touches; its changed nodes
-// stay in memory until its flush.  The lock is held from the check to the
+// stay in memory until its flush.  A batch costs three syncs, and the
+// flush orders its writes in time that grows much faster than the nodes it
+// changes (each write is checked against every other), so batches stay
+// small: 25 keys by default.  The lock is held from the check to the
 // end, so no other program sees or makes a change in between.
 #include <algorithm>
 #include <cerrno>
