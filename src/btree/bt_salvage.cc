@@ -151,8 +151,9 @@ struct Judged {
 
 // One pass over the chain.
 struct Pass {
+  Pass(bool judging, jbbbulk::EntrySink* sink) : judging(judging), sink(sink) {}
   bool judging;  // the first pass: notes and judgement; the second: entries
-  jbbbulk::EntrySink* sink = nullptr;
+  jbbbulk::EntrySink* sink;
   bool ok = true;
   std::vector<uint16_t> key;
 };
@@ -201,14 +202,14 @@ void Salvager::State::scan() {
   if (size < kCtrlRecSize) notes.note(0, "the control record is cut short at " + num(size) + " bytes");
   if (getU16(ctrl + kCrMagic) != kMagic)
     notes.note(kCrMagic, "the magic number is damaged; the control record's fields are kept as they are");
-  Pass pass{true};
+  Pass pass(true, nullptr);
   walkChain(pass);
   takeReferencedFree();
   chooseDataSize();
 }
 
 bool Salvager::State::feed(jbbbulk::EntrySink* sink) {
-  Pass pass{false, sink};
+  Pass pass(false, sink);
   walkChain(pass);
   Reader reader(src);
   for (int64_t pos : judged.takenFree) {

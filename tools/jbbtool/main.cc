@@ -6,6 +6,7 @@
 #include "jbbversion.h"
 #include "messages/services.h"
 #include "platform/os.h"
+#include "platform/osargs.h"
 
 using namespace jbbtool;
 
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
   CLI::App app{"Verifies, inspects, dumps, loads, compacts and salvages journal databases (.jbbdb).", "jbbtool"};
   app.set_version_flag("--version", std::string("jbbtool ") + JBB_VERSION);
   app.require_subcommand(1);
+  // "/dir/file" is a path on Windows too, never an option.
+  app.allow_windows_style_options(false);
   app.footer("Exit codes: 0 success, 1 the file has problems or the operation failed, 2 a usage error or an unusable file.");
 
   std::string file, dumpFile, format = "text";
@@ -62,11 +65,17 @@ int main(int argc, char** argv) {
   salvage->add_option("--out", output.out, "the new database file; an existing one only with --force")->required();
   addOutput(salvage, &output);
 
+  // Keys come as UTF-8 on every host, from the wide command line on
+  // Windows; paths go back to what the file services open.
+  std::vector<std::string> args = osArgumentsUtf8(argc, argv);
+  std::vector<char*> utf8Argv;
+  for (std::string& a : args) utf8Argv.push_back(&a[0]);
   try {
-    app.parse(argc, argv);
+    app.parse(int(utf8Argv.size()), utf8Argv.data());
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }
+  for (std::string* path : {&file, &dumpFile, &output.out}) *path = osNativePath(*path);
   output.backup = !noBackup;
   Streams io;
   io.progress = osIsTerminal(stderr);
