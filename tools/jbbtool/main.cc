@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
   CLI::App app{"Verifies, inspects, dumps, loads, compacts and salvages journal databases (.jbbdb).", "jbbtool"};
   app.set_version_flag("--version", std::string("jbbtool ") + JBB_VERSION);
   app.require_subcommand(1);
+  // Options are written --name on every system: an argument such as a key
+  // "/home/x" is a key on Windows too, not an option.
+  app.allow_windows_style_options(false);
   app.footer("Exit codes: 0 success, 1 the file has problems or the operation failed, 2 a usage error or an unusable file.");
 
   std::string file, dumpFile, format = "text";
