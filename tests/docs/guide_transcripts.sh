@@ -153,6 +153,9 @@ scenario_tool_version() { show jbbtool --version; }
 scenario_tool_verify() { make_journal; show jbbtool verify journal.jbbdb; }
 scenario_tool_stat() { make_large_journal large.jbbdb --free-slots 40 --slack 16; show jbbtool stat large.jbbdb; }
 scenario_tool_dump() { make_journal; show jbbtool dump journal.jbbdb; }
+scenario_tool_get() { make_journal; show jbbtool get journal.jbbdb 'C:\Temp\setup.log' 'C:\Temp\nosuch.log'; }
+scenario_tool_range() { make_journal; show jbbtool dump journal.jbbdb --prefix 'C:\Projects\web\' --format csv; }
+scenario_tool_info() { make_journal; show jbbtool info journal.jbbdb; }
 
 scenario_tool_compact() {
   make_large_journal journal.jbbdb --free-slots 40 --slack 16
