@@ -3,7 +3,7 @@
 #
 #   cmake -DTOOL=<jbbtool> -DBUILDER=<jbbbuild> [-DEMULATOR=<wine>]
 #         -DDATA=<dir of cli/> -DWORK=<scratch dir> -DVERSION=<x.y.z>
-#         -DPART=<options|golden|readonly> -P cli.cmake
+#         -DPART=<options|golden|keys|readonly> -P cli.cmake
 #
 # options   --version, --help of every subcommand, usage errors (exit 2),
 #           a missing file (exit 2), a path given without its extension
@@ -11,6 +11,8 @@
 #           CSV and JSON dumps and its statistics are exactly cli/golden.*
 #           (UTF-8 whatever the console's code page), and the text dump
 #           loads back into a database that dumps the same
+# keys      get and dump --prefix with non-ASCII and non-BMP keys as
+#           arguments, the database named by an absolute path
 # readonly  verify, stat and dump work on a file that even root cannot open
 #           for writing (chattr +i), and leave it byte-identical; compact
 #           cannot replace it.  Skipped where chattr +i is not possible.
@@ -145,6 +147,32 @@ elseif(PART STREQUAL "readonly")
   if(failure)
     message(FATAL_ERROR "${failure}")
   endif()
+elseif(PART STREQUAL "keys")
+  # Keys outside ASCII, and outside the 16-bit plane, given as arguments;
+  # the database named by an absolute path, which on Windows begins with
+  # "/" as well.
+  configure_file(${DATA}/keys.txt ${dir}/keys.txt COPYONLY)
+  build(golden.jbbdb --keys keys.txt --seed 3 --activation 1700000000 --validation 1700086400
+        --max-size 5368709120 --server SERVER --node NODE1 --fs /home --free-slots 2 --slack 4)
+  file(STRINGS ${DATA}/golden.txt rows ENCODING UTF-8)
+  foreach(key "/home/a/résumé.txt" "/home/a/日本語/文書.doc" "/home/a/clef𝄞" "/home/a/ＡＢ")
+    tool(0 out get ${dir}/golden.jbbdb "${key}")
+    set(want "")
+    foreach(row IN LISTS rows)
+      string(FIND "${row}" "\"${key}\"" at)
+      if(at EQUAL 0)
+        set(want "${row}\n")
+      endif()
+    endforeach()
+    if(want STREQUAL "" OR NOT out STREQUAL want)
+      message(FATAL_ERROR "get ${key} printed '${out}', the dump's row is '${want}'")
+    endif()
+  endforeach()
+  tool(0 out dump ${dir}/golden.jbbdb --prefix "/home/a/日本語" --format csv)
+  if(NOT out MATCHES "文書.doc")
+    message(FATAL_ERROR "dump --prefix /home/a/日本語 printed '${out}'")
+  endif()
+  tool(1 out get ${dir}/golden.jbbdb "/home/a/clef𝄞x")
 else()
   message(FATAL_ERROR "cli.cmake: unknown PART ${PART}")
 endif()
