@@ -45,6 +45,8 @@ namespace osfsimpl {
 bool exists(const char* path);
 bool replace(const char* from, const char* to);
 bool replaceKeepingBackup(const char* from, const char* to, const char* backup);
+// Renames from to to, refusing (EEXIST) a name that exists.
+bool renameNew(const char* from, const char* to);
 bool remove(const char* path);
 bool syncFolder(const std::string& folder);
 }  // namespace osfsimpl

@@ -9,6 +9,8 @@
 
 #include <string>
 
+struct OsFile;
+
 // True when a file of that name exists.
 bool osFileExists(const char* path);
 
@@ -64,3 +66,11 @@ struct OsInstallOptions {
 // sync failed (the new file is in place, and *error says so).
 bool osInstallFile(const std::string& temp, const std::string& target, const OsInstallOptions& options,
                    std::string* backup, std::string* error);
+
+// Keeps a copy of the file f has open, beside `target` (f's own name as a
+// rule), under the first free name of TARGET.bak, TARGET.1.bak, ... as
+// osInstallFile names its backups: the copy is written under the temporary
+// name, synced, given the backup name (which never replaces a file), and
+// the folder is synced.  *backup is the name.  False with *error saying
+// why; then neither the temporary file nor a part of a copy is left.
+bool osKeepCopy(OsFile* f, const std::string& target, std::string* backup, std::string* error);

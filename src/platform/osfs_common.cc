@@ -1,10 +1,13 @@
 // The host-independent half of osfs.h: the folder of a path, and the
 // recording of every change for the tests.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/os.h"
+#include "platform/osfile.h"
 #include "platform/osfile_impl.h"
 #include "platform/osfs.h"
 
@@ -103,4 +106,68 @@ bool osInstallFile(const std::string& temp, const std::string& target, const OsI
     return false;
   }
   return true;
+}
+
+namespace {
+
+// Copies all of `from` into `to`, a file opened for writing, and syncs it.
+bool copyWhole(OsFile* from, OsFile* to) {
+  uint64_t size = 0;
+  if (!osFileSizeOf(from, &size)) return false;
+  std::vector<uint8_t> buffer(size_t(1) << 20);
+  for (uint64_t pos = 0; pos < size;) {
+    size_t n = size_t(std::min<uint64_t>(buffer.size(), size - pos));
+    errno = 0;
+    if (osFileRead(from, buffer.data(), n, int64_t(pos)) != n) {
+      if (errno == 0) errno = EIO;  // the file ended early: it changed under the copy
+      return false;
+    }
+    if (osFileWrite(to, buffer.data(), n, int64_t(pos)) != n) {
+      if (errno == 0) errno = ENOSPC;
+      return false;
+    }
+    pos += n;
+  }
+  return osFileFlush(to) && osFileSyncToDisk(to);
+}
+
+}  // namespace
+
+bool osKeepCopy(OsFile* f, const std::string& target, std::string* backup, std::string* error) {
+  backup->clear();
+  const std::string temp = osTemporaryNameOf(target);
+  OsFile* copy = osFileOpen(temp.c_str(), OsFileMode::kCreate);
+  if (copy == nullptr) {
+    *error = "cannot create " + temp + because(errno);
+    return false;
+  }
+  bool copied = copyWhole(f, copy);
+  int err = errno;
+  osFileClose(copy);
+  if (!copied) {
+    osRemoveFile(temp.c_str());
+    *error = "cannot copy " + target + " to " + temp + because(err);
+    return false;
+  }
+  for (int n = 0; n < kMaxBackups; ++n) {
+    std::string name = backupName(target, n);
+    if (osfsimpl::renameNew(temp.c_str(), name.c_str())) {
+      osFileRecordEvent(OsFileEvent::kRename, temp, name);
+      if (!osSyncFolderOf(name.c_str())) {
+        err = errno;
+        // A copy whose name may not survive a power loss is no backup.
+        osRemoveFile(name.c_str());
+        *error = "cannot sync the folder of " + name + because(err);
+        return false;
+      }
+      *backup = name;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  err = errno;
+  osRemoveFile(temp.c_str());
+  *error = "cannot name the copy of " + target + " " + backupName(target, 0) + " or a later free backup name" +
+           because(err);
+  return false;
 }

@@ -29,6 +29,13 @@ bool replaceKeepingBackup(const char* from, const char* to, const char* backup) 
   return false;
 }
 
+// link refuses an existing name, where rename would replace it.
+bool renameNew(const char* from, const char* to) {
+  if (::link(from, to) != 0) return false;
+  ::unlink(from);
+  return true;
+}
+
 bool remove(const char* path) { return ::unlink(path) == 0; }
 
 bool syncFolder(const std::string& folder) {

@@ -45,6 +45,13 @@ bool replaceKeepingBackup(const char* from, const char* to, const char* backup) 
   return false;
 }
 
+// Without MOVEFILE_REPLACE_EXISTING the move refuses an existing name.
+bool renameNew(const char* from, const char* to) {
+  if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return true;
+  setErrno(GetLastError());
+  return false;
+}
+
 bool remove(const char* path) {
   if (DeleteFileA(path)) return true;
   setErrno(GetLastError());

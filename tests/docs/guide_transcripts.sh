@@ -171,6 +171,14 @@ scenario_tool_salvage() {
   show jbbtool verify recovered.jbbdb
 }
 
+scenario_tool_delete() {
+  make_journal
+  show jbbtool delete journal.jbbdb --prefix 'C:\Projects\web\' --dry-run
+  show jbbtool delete journal.jbbdb --backup 'C:\Temp\setup.log' 'C:\Temp\nosuch.log'
+  show jbbtool delete journal.jbbdb --prefix 'C:\Projects\web\'
+  show jbbtool verify journal.jbbdb
+}
+
 # Every transcript the guide names, made afresh.
 rm -rf "$work"
 mkdir -p "$work"

@@ -45,6 +45,19 @@ struct OutputOptions {
   size_t sortRunBytes = 0;  // memory for one run of sorted entries (0: the sorter's own); tests make it small
 };
 
+// What delete takes out, and how.  Exactly one of keys, keysFrom and
+// byPrefix gives the keys.
+struct DeleteOptions {
+  std::vector<std::string> keys;  // KEY arguments, UTF-8, deleted in this order
+  std::string keysFrom;           // a list, one key a line; "-": `input`
+  bool byPrefix = false;          // every key that starts with prefix, in key order
+  std::string prefix;
+  size_t batch = 25;              // keys a change (a transaction) holds
+  bool dryRun = false;            // only list what would go
+  bool backup = false;            // keep a copy of the file first
+  FILE* input = stdin;            // standard input, for keysFrom "-"
+};
+
 int runVerify(const std::string& file, const Streams& io);
 int runStat(const std::string& file, bool json, const Streams& io);
 int runDump(const std::string& file, DumpFormat format, const Streams& io);
@@ -57,5 +70,6 @@ int runInfo(const std::string& file, bool json, const Streams& io);
 int runLoad(const std::string& dumpFile, const OutputOptions& options, const Streams& io);
 int runCompact(const std::string& file, const OutputOptions& options, const Streams& io);
 int runSalvage(const std::string& file, const OutputOptions& options, const Streams& io);
+int runDelete(const std::string& file, const DeleteOptions& options, const Streams& io);
 
 }  // namespace jbbtool

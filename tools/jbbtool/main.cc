@@ -91,6 +91,16 @@ int main(int argc, char** argv) {
   salvage->add_option("--out", output.out, "the new database file; an existing one only with --force")->required();
   addOutput(salvage, &output);
 
+  DeleteOptions del;
+  CLI::App* deleteCmd = app.add_subcommand("delete", "delete keys, as the viewer's Del does, in transactions of --batch keys");
+  deleteCmd->add_option("FILE", file, kFileHelp)->required();
+  deleteCmd->add_option("KEY", del.keys, "keys to delete, UTF-8, in this order (after -- when one starts with -)");
+  deleteCmd->add_option("--keys-from", del.keysFrom, "the keys, one a line (UTF-8, LF or CR LF); - reads standard input");
+  CLI::Option* deletePrefix = deleteCmd->add_option("--prefix", del.prefix, "every key that starts with P, in key order");
+  deleteCmd->add_option("--batch", del.batch, "keys deleted in one transaction (each costs three syncs; the engine orders a larger one's writes in time that grows faster than its size)")->check(CLI::PositiveNumber)->capture_default_str();
+  deleteCmd->add_flag("--dry-run", del.dryRun, "only list the keys that would be deleted; the file is only read");
+  deleteCmd->add_flag("--backup", del.backup, "first keep a copy of FILE as FILE.bak (FILE.1.bak, ... when taken)");
+
   // Keys come as UTF-8 on every host, from the wide command line on
   // Windows; paths go back to what the file services open.
   std::vector<std::string> args = osArgumentsUtf8(argc, argv);
@@ -101,7 +111,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }
-  for (std::string* path : {&file, &dumpFile, &output.out, &dumpOptions.out}) *path = osNativePath(*path);
+  for (std::string* path : {&file, &dumpFile, &output.out, &dumpOptions.out, &del.keysFrom}) *path = osNativePath(*path);
   output.backup = !noBackup;
   Streams io;
   io.progress = osIsTerminal(stderr);
@@ -119,5 +129,9 @@ int main(int argc, char** argv) {
   if (info->parsed()) return runInfo(file, json, io);
   if (load->parsed()) return runLoad(dumpFile, output, io);
   if (compact->parsed()) return runCompact(file, output, io);
+  if (deleteCmd->parsed()) {
+    del.byPrefix = deletePrefix->count() > 0;
+    return runDelete(file, del, io);
+  }
   return runSalvage(file, output, io);
 }
