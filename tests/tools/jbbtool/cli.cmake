@@ -12,7 +12,8 @@
 #           (UTF-8 whatever the console's code page), and the text dump
 #           loads back into a database that dumps the same
 # keys      get and dump --prefix with non-ASCII and non-BMP keys as
-#           arguments, the database named by an absolute path
+#           arguments, the database named by an absolute path; delete of
+#           such keys given as arguments, in a key file and on standard input
 # readonly  verify, stat and dump work on a file that even root cannot open
 #           for writing (chattr +i), and leave it byte-identical; compact
 #           cannot replace it.  Skipped where chattr +i is not possible.
@@ -173,6 +174,22 @@ elseif(PART STREQUAL "keys")
     message(FATAL_ERROR "dump --prefix /home/a/日本語 printed '${out}'")
   endif()
   tool(1 out get ${dir}/golden.jbbdb "/home/a/clef𝄞x")
+  # delete takes the same keys as arguments, from a key file (CR LF), and
+  # from standard input; what it deleted is gone, the rest is there.
+  file(COPY_FILE ${dir}/golden.jbbdb ${dir}/del.jbbdb)
+  tool(0 out delete ${dir}/del.jbbdb "/home/a/ＡＢ")
+  file(WRITE ${dir}/list.txt "/home/a/résumé.txt\r\n/home/a/日本語/文書.doc\r\n")
+  tool(0 out delete del.jbbdb --keys-from list.txt)
+  file(WRITE ${dir}/stdin.txt "/home/a/clef𝄞\n")
+  execute_process(COMMAND ${emulator} ${TOOL} delete del.jbbdb --keys-from - INPUT_FILE ${dir}/stdin.txt
+                  WORKING_DIRECTORY ${dir} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "delete --keys-from - : exit ${rc}\n${out}${err}")
+  endif()
+  foreach(key "/home/a/ＡＢ" "/home/a/résumé.txt" "/home/a/日本語/文書.doc" "/home/a/clef𝄞")
+    tool(1 out get del.jbbdb "${key}")
+  endforeach()
+  tool(0 out get del.jbbdb "/home/a/Ωmega" "/home/b")
 else()
   message(FATAL_ERROR "cli.cmake: unknown PART ${PART}")
 endif()
