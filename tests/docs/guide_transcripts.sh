@@ -179,6 +179,24 @@ scenario_tool_delete() {
   show jbbtool verify journal.jbbdb
 }
 
+scenario_pasted_del() {
+  make_journal
+  show --input $'del C:\\Temp\\setup.log\ndel C:\\Projects\\notes.txt\nquit' --from 'Please enter your request: del' \
+    jbbview journal i
+}
+
+scenario_script_prefix() {
+  make_journal
+  show jbbtool dump journal.jbbdb --prefix 'C:\Users\anna\' --format csv --out anna.csv
+  show jbbtool get journal.jbbdb 'C:\Projects\notes.txt' --format csv
+}
+
+scenario_script_delete() {
+  make_journal
+  printf '%s\r\n' 'C:\Users\anna\Pictures\harbour.jpg' 'C:\Temp\old.log' > gone.txt
+  show jbbtool delete journal.jbbdb --keys-from gone.txt
+}
+
 # Every transcript the guide names, made afresh.
 rm -rf "$work"
 mkdir -p "$work"
