@@ -6,7 +6,8 @@
 #   Windows  jbbview-<version>-win64.zip: the static .exe files and the
 #            README at the top of its folder, the guide in docs/, ready to
 #            run where unpacked;
-#   Linux    jbbview-<version>-Linux.tar.gz: bin/ and share/doc/jbbview/.
+#   Linux    jbbview-<version>-Linux.tar.gz: bin/, share/doc/jbbview/ and
+#            share/man/man1/.
 include(GNUInstallDirs)
 if(WIN32)
   set(JBB_INSTALL_BINDIR .)
@@ -21,6 +22,24 @@ install(TARGETS jbbview jbbtool RUNTIME DESTINATION ${JBB_INSTALL_BINDIR} COMPON
 # holds in the installed copy too.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${JBB_INSTALL_DOCDIR} COMPONENT utility)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md DESTINATION ${JBB_INSTALL_DOCDIR}/docs COMPONENT utility)
+# The manual pages, made from the programs' own help texts (docs/man), in
+# the Linux package.
+if(NOT WIN32)
+  set(JBB_MAN_DIR ${CMAKE_BINARY_DIR}/man)
+  add_custom_command(
+    OUTPUT ${JBB_MAN_DIR}/jbbtool.1 ${JBB_MAN_DIR}/jbbview.1
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${JBB_MAN_DIR}
+    COMMAND bash ${PROJECT_SOURCE_DIR}/docs/man/mkman.sh jbbtool ${PROJECT_SOURCE_DIR}/docs/man/jbbtool.1.in
+            $<TARGET_FILE:jbbtool> > ${JBB_MAN_DIR}/jbbtool.1
+    COMMAND bash ${PROJECT_SOURCE_DIR}/docs/man/mkman.sh jbbview ${PROJECT_SOURCE_DIR}/docs/man/jbbview.1.in
+            $<TARGET_FILE:jbbview> $<TARGET_FILE:jbbbuild> ${PROJECT_VERSION} > ${JBB_MAN_DIR}/jbbview.1
+    DEPENDS jbbtool jbbview jbbbuild ${PROJECT_SOURCE_DIR}/docs/man/mkman.sh ${PROJECT_SOURCE_DIR}/docs/man/jbbtool.1.in
+            ${PROJECT_SOURCE_DIR}/docs/man/jbbview.1.in
+    VERBATIM)
+  add_custom_target(manpages ALL DEPENDS ${JBB_MAN_DIR}/jbbtool.1 ${JBB_MAN_DIR}/jbbview.1)
+  install(FILES ${JBB_MAN_DIR}/jbbtool.1 ${JBB_MAN_DIR}/jbbview.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT utility)
+endif()
+
 # Installed only on request: cmake --install DIR --component devtools.
 install(TARGETS jbbbuild RUNTIME DESTINATION ${JBB_INSTALL_BINDIR} COMPONENT devtools EXCLUDE_FROM_ALL)
 

@@ -151,8 +151,9 @@ struct Judged {
 
 // One pass over the chain.
 struct Pass {
+  Pass(bool judging, jbbbulk::EntrySink* sink) : judging(judging), sink(sink) {}
   bool judging;  // the first pass: notes and judgement; the second: entries
-  jbbbulk::EntrySink* sink = nullptr;
+  jbbbulk::EntrySink* sink;
   bool ok = true;
   std::vector<uint16_t> key;
 };
@@ -198,17 +199,18 @@ void Salvager::State::scan() {
   uint64_t size = src.size();
   if (size > 0) std::memcpy(ctrl, src.bytes(0, size_t(std::min<uint64_t>(size, kCtrlRecSize))),
                             size_t(std::min<uint64_t>(size, kCtrlRecSize)));
+  counts.ctrlRecShort = size < kCtrlRecSize;
   if (size < kCtrlRecSize) notes.note(0, "the control record is cut short at " + num(size) + " bytes");
   if (getU16(ctrl + kCrMagic) != kMagic)
     notes.note(kCrMagic, "the magic number is damaged; the control record's fields are kept as they are");
-  Pass pass{true};
+  Pass pass(true, nullptr);
   walkChain(pass);
   takeReferencedFree();
   chooseDataSize();
 }
 
 bool Salvager::State::feed(jbbbulk::EntrySink* sink) {
-  Pass pass{false, sink};
+  Pass pass(false, sink);
   walkChain(pass);
   Reader reader(src);
   for (int64_t pos : judged.takenFree) {
@@ -229,6 +231,7 @@ void Salvager::State::emit(Pass& pass, const ImageRead& img, uint64_t pos) {
     pass.key.resize(e.keyUnits);
     getU16s(img.image + e.offset + kEntryKey, pass.key.data(), e.keyUnits);
     if (e.nkl - e.dataAt < dataSize) {
+      ++counts.entriesSkipped;
       notes.note(int64_t(pos + e.offset), "entry \"" + jbbbulk::keyToUtf8(pass.key.data(), pass.key.size()) +
                                                "\" skipped: its data record runs past its entry");
       continue;
@@ -254,7 +257,10 @@ void Salvager::State::take(Pass& pass, uint64_t pos, const Header& h, const Imag
   for (int i = 0; i < img.node.framed; ++i) {
     const FramedEntry& e = img.node.entries[i];
     if (goodEntry(e)) ++good;
-    else if (!free) note(int64_t(pos + e.offset), "entry skipped: its key is unterminated, empty or overlaps its data");
+    else if (!free) {
+      if (pass.judging) ++counts.entriesSkipped;
+      note(int64_t(pos + e.offset), "entry skipped: its key is unterminated, empty or overlaps its data");
+    }
   }
   if (free) {
     if (!pass.judging) return;
@@ -267,6 +273,7 @@ void Salvager::State::take(Pass& pass, uint64_t pos, const Header& h, const Imag
     note(int64_t(pos), "live record skipped: " + img.why);
     return;
   }
+  if (!img.complete && pass.judging) ++counts.nodesBroken;
   if (!img.complete)
     note(int64_t(pos), "node image broken: " + img.why + "; " + num(size_t(good)) + " entries before the break taken");
   if (!pass.judging) {
@@ -345,6 +352,7 @@ void Salvager::State::walkChain(Pass& pass) {
   };
   while (pos < size && pass.ok) {
     if (size - pos < kRecordHeaderSize) {
+      if (pass.judging) counts.bytesSkipped += size - pos;
       note(int64_t(pos), num(size - pos) + " bytes after the last record hold no record header");
       return;
     }
@@ -365,10 +373,12 @@ void Salvager::State::walkChain(Pass& pass) {
     int64_t q = r.scan(from);
     if (q == kNowhere) {
       uint64_t covered = std::max(from, slotOk ? pos + h.slotLength : pos + img.end);
+      if (covered < size && pass.judging) counts.bytesSkipped += size - covered;
       if (covered < size) note(int64_t(covered), num(size - covered) + " bytes to the end of the file hold no plausible record");
       return;
     }
     uint64_t expected = slotOk ? pos + h.slotLength : from;
+    if (uint64_t(q) > expected && pass.judging) counts.bytesSkipped += uint64_t(q) - expected;
     if (uint64_t(q) > expected) note(int64_t(expected), num(uint64_t(q) - expected) + " bytes without a record header skipped");
     pos = uint64_t(q);
   }

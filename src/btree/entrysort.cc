@@ -227,10 +227,12 @@ bool EntrySorter::finish() {
       true);
 }
 
-// Merges groups of consecutive runs until fanIn runs are left; runs stay
-// in the order of their entries, so equal keys keep theirs.
+// Merges groups of consecutive runs until one is left; runs stay in the
+// order of their entries, so equal keys keep theirs.  The entries are then
+// read twice (counted, then fed) without a comparison between runs: one
+// more file written and read is cheaper than a second merge of many runs.
 bool EntrySorter::mergeDown() {
-  while (runs_.size() > options_.fanIn) {
+  while (runs_.size() > 1) {
     std::vector<std::string> merged;
     for (size_t first = 0; first < runs_.size(); first += options_.fanIn) {
       size_t end = std::min(runs_.size(), first + options_.fanIn);
@@ -293,33 +295,43 @@ bool EntrySorter::walk(Each each, bool countDropped) {
 }
 
 // Merges runs [first, end): each(record) in key order, of equal keys the
-// one from the earlier run first.
+// one from the earlier run first.  A tournament of losers: internal node i
+// (1 <= i < k) holds the reader that lost the match played there, and
+// leaf k + j is reader j, so each record costs about log2(k) comparisons.
 template <class Each>
 bool EntrySorter::merge(size_t first, size_t end, Each each) {
   std::vector<std::unique_ptr<RunReader>> readers;
-  std::vector<size_t> heap;  // readers with a record, smallest on top
+  std::vector<char> live;  // whether each reader holds a record
   for (size_t i = first; i < end; ++i) {
     readers.emplace_back(new RunReader(runs_[i]));
     RunReader& r = *readers.back();
     if (!r.open()) return failIo("cannot read", runs_[i]);
-    if (r.next()) heap.push_back(readers.size() - 1);
-    else if (r.failed()) return failIo("cannot read", runs_[i]);
+    live.push_back(r.next() ? 1 : 0);
+    if (!live.back() && r.failed()) return failIo("cannot read", runs_[i]);
   }
-  auto later = [&](size_t a, size_t b) {
+  size_t k = readers.size();
+  if (k == 0) return true;
+  auto before = [&](size_t a, size_t b) -> bool {  // whether a's record goes out first
+    if (!live[a] || !live[b]) return live[a];
     int c = compareRecords(readers[a]->record(), readers[b]->record());
-    return c != 0 ? c > 0 : a > b;
+    return c != 0 ? c < 0 : a < b;
   };
-  std::make_heap(heap.begin(), heap.end(), later);
-  while (!heap.empty()) {
-    std::pop_heap(heap.begin(), heap.end(), later);
-    RunReader& r = *readers[heap.back()];
+  std::vector<size_t> loser(k);
+  auto play = [&](auto& self, size_t node) -> size_t {
+    if (node >= k) return node - k;
+    size_t a = self(self, 2 * node), b = self(self, 2 * node + 1);
+    bool aWins = before(a, b);
+    loser[node] = aWins ? b : a;
+    return aWins ? a : b;
+  };
+  size_t winner = play(play, 1);
+  while (live[winner]) {
+    RunReader& r = *readers[winner];
     if (!each(r.record())) return false;
-    if (r.next()) {
-      std::push_heap(heap.begin(), heap.end(), later);
-    } else {
-      if (r.failed()) return failIo("cannot read", r.path());
-      heap.pop_back();
-    }
+    live[winner] = r.next() ? 1 : 0;
+    if (!live[winner] && r.failed()) return failIo("cannot read", r.path());
+    for (size_t node = (winner + k) / 2; node >= 1; node /= 2)
+      if (before(loser[node], winner)) std::swap(loser[node], winner);
   }
   return true;
 }

@@ -3,8 +3,8 @@
 //
 // Entries are gathered in memory up to SortOptions::runBytes, sorted, and
 // written as a run file beside the output (NEAR.runN); at the end the runs
-// are merged, at most fanIn at a time (runs merged into longer runs first
-// when there are more).  A sort that fits one run needs no file.  The sort
+// are merged into one, at most fanIn at a time (into longer runs first when
+// there are more).  A sort that fits one run needs no file.  The sort
 // is stable: of equal keys the one put first comes first.  Equal keys are
 // either dropped but for the first put, or a failure that names the
 // smallest such key, before any entry has been handed on.  Every run file

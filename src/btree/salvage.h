@@ -52,6 +52,17 @@ struct Counts {
   size_t liveRecords = 0;
   size_t freeSkipped = 0;
   size_t found = 0;  // entries found, before the data size drops any
+  // What could not be recovered (all 0 when nothing was lost but free
+  // slots): a control record cut short (its missing fields read as 0),
+  // images broken part way (the entries after the break are lost),
+  // entries of taken images left out (a damaged key, or a data record
+  // shorter than the data size; counted by feed), and bytes that hold no
+  // record the salvage could read.
+  size_t nodesBroken = 0;
+  size_t entriesSkipped = 0;
+  uint64_t bytesSkipped = 0;
+  bool ctrlRecShort = false;
+  bool lost() const { return ctrlRecShort || nodesSkipped || nodesBroken || entriesSkipped || bytesSkipped; }
 };
 
 class Salvager {

@@ -9,9 +9,7 @@
 #include "viewer/output.h"
 #include "viewer/textfmt.h"
 
-namespace {
-
-const char* stateText(int32_t state) {
+const char* journalStateText(int32_t state) {
   if (state == kStateValid) return "Valid";
   if (state == kStateInProgress) return "Incremental in Progress";
   return "Not Valid";
@@ -22,8 +20,6 @@ const char* journalTypeText(int32_t type) {
   if (type == kJournalChange) return "Change Journal";
   return "Incremental Needed";
 }
-
-}  // namespace
 
 char* keyLengthText(uint16_t length, char* buf) {
   if (length == 0) {
@@ -52,7 +48,7 @@ void printDbInformation(uint8_t majorVersion, uint8_t minorVersion, const uint8_
   char server[1024], node[1024], state[256], validation[kDateTextSize];
   if (info.journalType == kJournalChange) {
     serverAndNode(info, server, node);
-    std::strcpy(state, stateText(info.journalState));
+    std::strcpy(state, journalStateText(info.journalState));
     if (info.journalState == kStateValid) {
       dateText(info.validationTime, validation);
     } else {

@@ -12,3 +12,7 @@ void printDbInformation(uint8_t majorVersion, uint8_t minorVersion, const uint8_
 // "Variable Length" for 0, otherwise the size text of length followed by
 // " Characters".  buf holds at least kSizeTextSize bytes.
 char* keyLengthText(uint16_t length, char* buf);
+
+// The texts of the report for a stored journal type and state.
+const char* journalTypeText(int32_t type);
+const char* journalStateText(int32_t state);

@@ -153,6 +153,9 @@ scenario_tool_version() { show jbbtool --version; }
 scenario_tool_verify() { make_journal; show jbbtool verify journal.jbbdb; }
 scenario_tool_stat() { make_large_journal large.jbbdb --free-slots 40 --slack 16; show jbbtool stat large.jbbdb; }
 scenario_tool_dump() { make_journal; show jbbtool dump journal.jbbdb; }
+scenario_tool_get() { make_journal; show jbbtool get journal.jbbdb 'C:\Temp\setup.log' 'C:\Temp\nosuch.log'; }
+scenario_tool_range() { make_journal; show jbbtool dump journal.jbbdb --prefix 'C:\Projects\web\' --format csv; }
+scenario_tool_info() { make_journal; show jbbtool info journal.jbbdb; }
 
 scenario_tool_compact() {
   make_large_journal journal.jbbdb --free-slots 40 --slack 16
@@ -174,6 +177,24 @@ scenario_tool_delete() {
   show jbbtool delete journal.jbbdb --backup 'C:\Temp\setup.log' 'C:\Temp\nosuch.log'
   show jbbtool delete journal.jbbdb --prefix 'C:\Projects\web\'
   show jbbtool verify journal.jbbdb
+}
+
+scenario_pasted_del() {
+  make_journal
+  show --input $'del C:\\Temp\\setup.log\ndel C:\\Projects\\notes.txt\nquit' --from 'Please enter your request: del' \
+    jbbview journal i
+}
+
+scenario_script_prefix() {
+  make_journal
+  show jbbtool dump journal.jbbdb --prefix 'C:\Users\anna\' --format csv --out anna.csv
+  show jbbtool get journal.jbbdb 'C:\Projects\notes.txt' --format csv
+}
+
+scenario_script_delete() {
+  make_journal
+  printf '%s\r\n' 'C:\Users\anna\Pictures\harbour.jpg' 'C:\Temp\old.log' > gone.txt
+  show jbbtool delete journal.jbbdb --keys-from gone.txt
 }
 
 # Every transcript the guide names, made afresh.

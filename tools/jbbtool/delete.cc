@@ -140,7 +140,7 @@ struct Tally {
 };
 
 void notFound(const Streams& io, const std::u16string& key) {
-  std::fprintf(io.err, "jbbtool: not found: %s\n", keyText(key).c_str());
+  std::fprintf(io.err, "jbbtool: key not found: %s\n", keyText(key).c_str());
 }
 
 int exitFor(const Tally& t) { return t.notFound == 0 && t.failed == 0 ? kExitOk : kExitProblems; }

@@ -1,227 +1,188 @@
-// dump: every entry in key order with its data record decoded, as a text
-// dump (textdump.h), CSV or JSON.  The file is only read, in one pass: the
-// checker walks the tree and hands each entry to the row writer, which
-// formats it straight into the output buffer.
-#include <nlohmann/json.hpp>
-
-#include <cstring>
+// dump: the entries in key order with their data records decoded, as a
+// text dump (textdump.h), CSV or JSON (dumprows.h).
+//
+// The whole tree: the file is only read, in one pass: the checker walks
+// the tree and hands each entry to the row writer, so that the dump is
+// whole only when the file is sound.
+//
+// A range (--prefix, --from, --to): the engine's read-only open and its
+// cursor, which seeks to the range's first key and steps to its end,
+// reading the nodes on that way and no others; the rest of the file is not
+// checked.  --prefix with --from or --to writes the keys that are in both.
+#include <cerrno>
+#include <cstdio>
 
 #include "btree/format.h"
-#include "jbbtool/keytext.h"
+#include "jbbtool/dumprows.h"
 #include "jbbtool/session.h"
-#include "jbbtool/textdump.h"
-#include "jbbtool/textout.h"
-#include "platform/psstr.h"
-#include "platform/utf8.h"
-#include "viewer/entrydisplay.h"
-#include "viewer/journalinfo.h"
-
+#include "jbbtool/treeread.h"
+#include "platform/osfile.h"
 
 namespace jbbtool {
 
 namespace {
 
-const char kCsvHeader[] =
-    "key,action,action_text,object_type,object_type_text,inserted_utc,inserted,object_time_utc,object_time,raw\n";
-
-// The head of the JSON document: everything but the entries, whose array
-// is left open for the rows.
-std::string jsonHead(const std::string& path, const uint8_t* cr) {
-  using jbbformat::getU16;
-  ::JournalInfo info;
-  decodeJournalInfo(cr + jbbformat::kJournalInfoOffset, &info);
-  char server[jinfo::kServerNodeSize + 1], node[jinfo::kServerNodeSize + 1];
-  serverAndNode(info, server, node);
-  char activation[32], validation[32];
-  formatUtc(info.activationTime, activation);
-  formatUtc(info.validationTime, validation);
-  nlohmann::ordered_json j;
-  j["file"] = path;
-  j["version"] = std::to_string(cr[jbbformat::kCrMajor]) + "." + std::to_string(cr[jbbformat::kCrMinor]);
-  j["keyLength"] = getU16(cr + jbbformat::kCrKeyLength);
-  j["dataSize"] = getU16(cr + jbbformat::kCrDataSize);
-  nlohmann::ordered_json& ji = j["journal"];
-  ji["type"] = info.journalType;
-  ji["activationTime"] = info.activationTime;
-  ji["activationUtc"] = activation;
-  ji["validationTime"] = info.validationTime;
-  ji["validationUtc"] = validation;
-  ji["state"] = info.journalState;
-  ji["maxJournalSize"] = info.maxJournalSize;
-  ji["server"] = server;
-  ji["node"] = node;
-  std::string fsName;
-  appendUtf16AsUtf8(&fsName, info.fsName, wideLen(info.fsName));
-  ji["fsName"] = fsName;
-  std::string text = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  text.pop_back();  // the closing brace: the entries follow
-  return text + ",\"entries\":[\n";
-}
-
-// A row's ten fields, in order: key, action, action text, object type, its
-// text, inserted time in UTC, the same as a number, object time in UTC, the
-// same as a number, raw record.  What goes before each field (labels,
-// quotes, separators) and after the last differs by format; the fields
-// themselves do not.  Each of those literals is copied whole, kLiteralRoom
-// bytes (a fixed-size copy is a few moves), and the row goes on after its
-// size.
-constexpr size_t kFields = 10, kLiteralRoom = 24;
-
-// The room a row takes but for its key and raw record: every literal's
-// whole copy, a comma and a line end before a JSON row, four numbers, two
-// times, the action's text (at most 31 bytes) and "Directory".
-constexpr size_t kRowFixedMax = 512;
-static_assert(kRowFixedMax >= (kFields + 1) * kLiteralRoom + 3 + 4 * 20 + 2 * kUtcTextMax + 31 + 9,
-              "a row's fixed parts outgrow the room taken for them");
-
-struct Literal {
-  char text[kLiteralRoom];
-  size_t size;
-};
-template <size_t N>
-constexpr Literal lit(const char (&s)[N]) {
-  static_assert(N <= kLiteralRoom, "a row literal longer than its room");
-  Literal l{};
-  for (size_t i = 0; i + 1 < N; ++i) l.text[i] = s[i];
-  l.size = N - 1;
-  return l;
-}
-struct RowShape {
-  Literal before[kFields];
-  Literal after;  // then the line end
-};
-constexpr RowShape kTextRow = {{lit(""), lit("\t"), lit("\t"), lit("\t"), lit("\t"), lit("\t"), lit("\t"), lit("\t"),
-                                lit("\t"), lit("\t")},
-                               lit("")};
-constexpr RowShape kCsvRow = {{lit(""), lit(","), lit(","), lit(","), lit(","), lit(","), lit(","), lit(","), lit(","),
-                               lit(",")},
-                              lit("")};
-constexpr RowShape kJsonRow = {{lit("{\"key\":"), lit(",\"action\":"), lit(",\"actionText\":\""),
-                                lit("\",\"objectType\":"), lit(",\"objectTypeText\":\""), lit("\",\"insertedUtc\":\""),
-                                lit("\",\"inserted\":"), lit(",\"objectTimeUtc\":\""), lit("\",\"objectTime\":"),
-                                lit(",\"raw\":\"")},
-                               lit("\"}")};
-
-// Formats one entry as a row of the chosen format, straight into the
-// output buffer.  JSON rows are elements of an array: a comma ends every
-// row but the last, at the start of the next.
-class RowWriter {
- public:
-  RowWriter(DumpFormat format, TextOut* out)
-      : shape_(format == DumpFormat::Json ? kJsonRow : format == DumpFormat::Csv ? kCsvRow : kTextRow),
-        style_(format == DumpFormat::Json ? KeyStyle::Json : format == DumpFormat::Csv ? KeyStyle::Csv : KeyStyle::Text),
-        json_(format == DumpFormat::Json),
-        out_(*out) {
-    char buf[32];
-    for (int32_t a = 0; a < kKnownActions; ++a) actions_[a] = actionText(a, buf);
-  }
-
-  void row(const jbbcheck::Entry& e) {
-    size_t have = e.data ? e.dataSize : 0;
-    ::JournalEntry je;
-    decodeJournalEntry(e.data, have, &je);
-    char* p = out_.room(keyTextBound(e.keyUnits) + 2 * have + kRowFixedMax);
-    if (json_ && rows_++) p = out_.newline(copyLiteral(p, ","));
-    p = writeFileKey(put(p, 0), e.key, e.keyUnits, style_, out_.crlf());
-    p = formatInt(put(p, 1), je.action);
-    p = action(put(p, 2), je.action);
-    p = formatInt(put(p, 3), je.objectType);
-    p = typeText(put(p, 4), je.objectType);
-    p = formatUtcAt(put(p, 5), je.insertedTime);
-    p = formatInt(put(p, 6), je.insertedTime);
-    p = formatUtcAt(put(p, 7), je.objectTime);
-    p = formatInt(put(p, 8), je.objectTime);
-    p = formatHex(put(p, 9), e.data, have);
-    p = literal(p, shape_.after);
-    out_.commit(json_ ? p : out_.newline(p));
-    out_.maybeFlush();
-  }
-
- private:
-  // What goes before field i.
-  char* put(char* p, size_t i) const { return literal(p, shape_.before[i]); }
-  static char* literal(char* p, const Literal& l) {
-    std::memcpy(p, l.text, kLiteralRoom);
-    return p + l.size;
-  }
-
-  static char* text(char* p, const char* s) { return copyText(p, s, std::strlen(s)); }
-  static char* text(char* p, const std::string& s) { return copyText(p, s.data(), s.size()); }
-
-  // The action's text, made once for the usual codes.
-  char* action(char* p, int32_t code) {
-    if (code >= 0 && code < kKnownActions) return text(p, actions_[code]);
-    char buf[32];
-    return text(p, actionText(code, buf));
-  }
-
-  static char* typeText(char* p, int32_t objectType) {
-    return objectType == 1 ? copyLiteral(p, "File") : copyLiteral(p, "Directory");
-  }
-
-  static constexpr int32_t kKnownActions = 16;
-
-  const RowShape& shape_;
-  KeyStyle style_;
-  bool json_;
-  TextOut& out_;
-  size_t rows_ = 0;
-  std::string actions_[kKnownActions];
-};
-
-// Each entry the check reaches in key order becomes a row.
+// Each entry the check reaches in key order becomes a row; each problem
+// goes to the JSON document's list.
 class Rows : public jbbcheck::Reporter {
  public:
-  Rows(RowWriter& rows, Progress& progress) : rows_(rows), progress_(progress) {}
-  void problem(int64_t, const std::string&) override {}
+  Rows(DumpWriter& rows, Progress& progress) : rows_(rows), progress_(progress) {}
+  void problem(int64_t offset, const std::string& text) override { rows_.problem(offset, text); }
   void entry(const jbbcheck::Entry& e) override {
     rows_.row(e);
     progress_.tick();
   }
 
  private:
-  RowWriter& rows_;
+  DumpWriter& rows_;
   Progress& progress_;
 };
 
-}  // namespace
+// The keys of a range, as the tree's units.
+struct Range {
+  std::u16string from, to, prefix;
+  bool hasTo = false, hasPrefix = false;
 
-int runDump(const std::string& file, DumpFormat format, const Streams& io) {
+  // The first key at or after which the range starts.
+  const std::u16string& start() const { return hasPrefix && prefix > from ? prefix : from; }
+  // Whether the stored key (at or after start()) is past the range; every
+  // key after it is too.
+  bool past(const uint8_t* le, size_t n) const {
+    if (hasTo && compareStored(le, n, to) >= 0) return true;
+    return hasPrefix && (n < prefix.size() || compareStored(le, prefix.size(), prefix) != 0);
+  }
+};
+
+bool rangeOf(const DumpOptions& o, Range* r, std::string* error) {
+  auto take = [&](const std::optional<std::string>& text, const char* option, std::u16string* key) {
+    if (!text) return true;
+    if (keyArgument(*text, key, error)) return true;
+    *error = std::string(option) + ": " + *error;
+    return false;
+  };
+  r->hasTo = o.to.has_value();
+  r->hasPrefix = o.prefix.has_value();
+  return take(o.from, "--from", &r->from) && take(o.to, "--to", &r->to) && take(o.prefix, "--prefix", &r->prefix);
+}
+
+// Where the dump goes: the caller's stream, or --out.  The file is never
+// the database itself.
+class Destination {
+ public:
+  ~Destination() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  int open(const DumpOptions& o, OsFile* database, const Streams& io) {
+    if (o.out.empty()) {
+      stream_ = io.out;
+      return kExitOk;
+    }
+    if (osFileIsAt(database, o.out.c_str()))
+      return message(io, kExitUsage, o.out + " is the database read; --out must name another file");
+    errno = 0;
+    file_ = std::fopen(o.out.c_str(), "wb");
+    if (file_ == nullptr) return message(io, kExitUsage, "cannot create " + o.out + because(errno));
+    stream_ = file_;
+    return kExitOk;
+  }
+  // Closes --out; false (errno set) when that fails.
+  bool close() {
+    FILE* f = file_;
+    file_ = nullptr;
+    return f == nullptr || std::fclose(f) == 0;
+  }
+  FILE* stream() const { return stream_; }
+  std::string name(const DumpOptions& o) const { return o.out.empty() ? "the dump" : o.out; }
+
+ private:
+  FILE* stream_ = nullptr;
+  FILE* file_ = nullptr;
+};
+
+// The end of a dump: the output flushed (and --out closed); an exit code.
+int finish(DumpWriter& rows, Destination& to, const DumpOptions& o, int rc, const Streams& io) {
+  int err = 0;
+  bool written = rows.flush(&err);
+  errno = 0;
+  if (!to.close() && written) {
+    written = false;
+    err = errno;
+  }
+  if (!written) return message(io, kExitProblems, "cannot write " + to.name(o) + because(err));
+  return rc;
+}
+
+int dumpWhole(const std::string& file, const DumpOptions& o, const Streams& io) {
   ReadDatabase db;
   if (int rc = db.open(file, io)) return rc;
   const std::string& path = db.path();
   const uint8_t* ctrlRec = db.ctrlRec();
   if (ctrlRec == nullptr)
     return message(io, kExitProblems, path + " is shorter than a control record; verify tells more");
-  TextOut out(io.out);
-  if (format == DumpFormat::Text) {
-    std::string header;
-    appendTextHeader(ctrlRec, &header);
-    out.put(header);
-  }
-  if (format == DumpFormat::Csv) out.put(kCsvHeader);
-  if (format == DumpFormat::Json) out.put(jsonHead(path, ctrlRec));
+  Destination to;
+  if (int rc = to.open(o, db.file(), io)) return rc;
+  DumpWriter rows(o.format, to.stream());
+  rows.begin(path, ctrlRec);
   Progress progress(io, "dump: entries");
-  RowWriter rows(format, &out);
   Rows reporter(rows, progress);
   jbbcheck::Summary r = jbbcheck::check(db.source(), jbbcheck::Options(), reporter);
   progress.done();
   if (!db.source().ok()) {
-    out.flush();
-    return message(io, kExitUsage, "cannot read " + path);
+    int err = errno;
+    rows.problem(-1, "cannot read " + path + because(err));
+    rows.end(false);
+    finish(rows, to, o, kExitUsage, io);
+    return message(io, kExitUsage, "cannot read " + path + because(err));
   }
   if (!r.ok()) {
-    out.flush();
+    rows.end(false);
+    finish(rows, to, o, kExitProblems, io);
     return message(io, kExitProblems, path + " has problems, the dump is incomplete: verify lists them, salvage recovers what can be recovered");
   }
-  if (format == DumpFormat::Text) {
-    out.put("end ");
-    out.putUnsigned(r.entries);
-    out.put('\n');
+  rows.end();
+  return finish(rows, to, o, kExitOk, io);
+}
+
+int dumpRange(const std::string& file, const DumpOptions& o, const Streams& io) {
+  Range range;
+  std::string error;
+  if (!rangeOf(o, &range, &error)) return message(io, kExitUsage, error);
+  TreeReader reader;
+  if (int rc = reader.open(file, io)) return rc;
+  const std::string& path = reader.path();
+  Destination to;
+  if (int rc = to.open(o, reader.db().file(), io)) return rc;
+  DumpWriter rows(o.format, to.stream());
+  rows.begin(path, reader.ctrlRec());
+  bTree& tree = *reader.tree();
+  bTreeCursor cursor(tree);
+  for (bool at = cursor.seek(range.start().c_str()); at; at = cursor.next()) {
+    if (range.past(cursor.keyBytes(), cursor.keyUnits())) break;
+    rows.row(entryAt(cursor));
   }
-  if (format == DumpFormat::Json) out.put("\n]}\n");
-  if (!out.flush()) return message(io, kExitProblems, "cannot write the dump");
-  return kExitOk;
+  if (tree.dbErrno != 0) {
+    std::string why = cursorFailure(tree);
+    rows.problem(-1, why);
+    rows.end(false);
+    finish(rows, to, o, kExitProblems, io);
+    return message(io, kExitProblems, path + ": " + why + ", the dump is incomplete: verify lists the problems");
+  }
+  cursor.close();
+  rows.end();
+  return finish(rows, to, o, kExitOk, io);
+}
+
+}  // namespace
+
+int runDump(const std::string& file, const DumpOptions& options, const Streams& io) {
+  if (options.prefix || options.from || options.to) return dumpRange(file, options, io);
+  return dumpWhole(file, options, io);
+}
+
+int runDump(const std::string& file, DumpFormat format, const Streams& io) {
+  DumpOptions options;
+  options.format = format;
+  return runDump(file, options, io);
 }
 
 }  // namespace jbbtool

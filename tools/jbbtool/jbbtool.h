@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,22 @@ constexpr int kExitProblems = 1;  // the file has problems or the operation fail
 constexpr int kExitUsage = 2;     // a usage error or an unusable file
 
 struct Streams {
+  FILE* in = stdin;
   FILE* out = stdout;
   FILE* err = stderr;
   bool progress = false;  // show progress on err (only when it is a terminal)
 };
 
 enum class DumpFormat { Text, Csv, Json };
+
+// What dump writes, and where.  Any of prefix, from and to makes it a dump
+// of the keys in [from, to) that start with prefix, in the tree's order
+// (16-bit unit by unit), reached through the cursor; all three are UTF-8.
+struct DumpOptions {
+  DumpFormat format = DumpFormat::Text;
+  std::string out;  // a file to write instead of Streams::out
+  std::optional<std::string> prefix, from, to;
+};
 
 // Where a new database goes and how it is laid out.
 struct OutputOptions {
@@ -50,6 +61,12 @@ struct DeleteOptions {
 int runVerify(const std::string& file, const Streams& io);
 int runStat(const std::string& file, bool json, const Streams& io);
 int runDump(const std::string& file, DumpFormat format, const Streams& io);
+int runDump(const std::string& file, const DumpOptions& options, const Streams& io);
+// Each key's entry (keys in UTF-8) as a row of the dump.
+int runGet(const std::string& file, const std::vector<std::string>& keys, DumpFormat format, const Streams& io);
+// The control record, the journal information area and the tree's counts.
+int runInfo(const std::string& file, bool json, const Streams& io);
+// dumpFile "-": the dump comes from standard input (Streams::in).
 int runLoad(const std::string& dumpFile, const OutputOptions& options, const Streams& io);
 int runCompact(const std::string& file, const OutputOptions& options, const Streams& io);
 int runSalvage(const std::string& file, const OutputOptions& options, const Streams& io);

@@ -132,7 +132,7 @@ char* putUnit(char* p, const uint8_t* le, size_t n, size_t* i, KeyStyle style, b
     p = putUtf8(p, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
     ++*i;
   } else if (u >= 0xD800 && u <= 0xDFFF) {
-    p = style == KeyStyle::Text ? putUnitEscape(p, u) : putUtf8(p, 0xFFFD);
+    p = style == KeyStyle::Csv ? putUtf8(p, 0xFFFD) : putUnitEscape(p, u);
   } else {
     p = putUtf8(p, u);
   }

@@ -4,7 +4,9 @@
 //   text dump  "..." with \" and \\, and \uXXXX for a control character or
 //              an unpaired surrogate: every key reads back unit for unit
 //   CSV        "..." with "" for a quote; an unpaired surrogate is U+FFFD
-//   JSON       a JSON string; an unpaired surrogate is U+FFFD
+//              (CSV has no escapes: keys that differ only there read alike)
+//   JSON       a JSON string; an unpaired surrogate is \uXXXX, so distinct
+//              keys stay distinct
 //
 // 8-bit names (the journal's server and node) are written in the text dump
 // as "..." with \xHH for every byte outside printable ASCII.

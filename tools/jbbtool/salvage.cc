@@ -40,6 +40,23 @@ class Report : public jbbsalvage::Notes {
   size_t notes_ = 0;
 };
 
+// Exit 1 with a line on what was lost, when anything was; else 0.
+int lostLine(const std::string& path, const jbbsalvage::Counts& c, const Streams& io) {
+  if (!c.lost()) return kExitOk;
+  std::string what;
+  auto add = [&](uint64_t n, const char* one, const char* many) {
+    if (n == 0) return;
+    what += (what.empty() ? "" : ", ") + std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  if (c.ctrlRecShort) what = "the control record is cut short";
+  add(c.nodesSkipped, "live record skipped whole", "live records skipped whole");
+  add(c.nodesBroken, "node image broken part way (the entries after the break)",
+      "node images broken part way (the entries after each break)");
+  add(c.entriesSkipped, "damaged entry", "damaged entries");
+  add(c.bytesSkipped, "byte that holds no readable record", "bytes that hold no readable record");
+  return message(io, kExitProblems, path + ": not everything could be recovered: " + what + "; the report above says where");
+}
+
 }  // namespace
 
 int runSalvage(const std::string& file, const OutputOptions& options, const Streams& io) {
@@ -68,7 +85,7 @@ int runSalvage(const std::string& file, const OutputOptions& options, const Stre
                "%s: %zu entries recovered from %zu nodes into %s; %zu live records skipped, %zu free slots skipped%s\n",
                path.c_str(), size_t(target.written().entries), s.counts().nodesTaken, options.out.c_str(),
                s.counts().nodesSkipped, s.counts().freeSkipped, keptAs(backup).c_str());
-  return kExitOk;
+  return lostLine(path, s.counts(), io);
 }
 
 }  // namespace jbbtool

@@ -12,13 +12,16 @@
 namespace jbbtool {
 
 bool resolveDatabase(const std::string& given, const Streams& io, std::string* path) {
+  int err = 0;  // why the name as given is not there
   for (const std::string& candidate : {given, given + ".jbbdb"}) {
+    errno = 0;
     if (osFileExists(candidate.c_str())) {
       *path = candidate;
       return true;
     }
+    if (err == 0) err = errno != 0 ? errno : ENOENT;
   }
-  message(io, kExitUsage, "cannot open " + given);
+  message(io, kExitUsage, "cannot open " + given + because(err));
   return false;
 }
 
@@ -62,12 +65,13 @@ int ReadDatabase::open(const std::string& given, const Streams& io) {
   if (file_ == nullptr) {
     int err = errno;
     if (err == EAGAIN) return message(io, kExitProblems, path_ + " is in use by another program");
-    return message(io, kExitUsage, "cannot open " + path_);
+    return message(io, kExitUsage, "cannot open " + path_ + because(err));
   }
   pending_ = jbbrollback::inspect(file_);
   tellPending(path_, pending_, io);
+  errno = 0;
   source_ = std::make_unique<jbbcheck::FileSource>(file_, &pending_);
-  if (!source_->ok()) return message(io, kExitUsage, "cannot read " + path_);
+  if (!source_->ok()) return message(io, kExitUsage, "cannot read " + path_ + because(errno));
   return kExitOk;
 }
 
@@ -194,7 +198,7 @@ std::string NewDatabase::checkWritten(uint16_t dataSize) {
     jbbcheck::Options options;
     options.expectedDataSize = dataSize;
     jbbcheck::check(source, options, problems);
-    if (!source.ok() && problems.first.empty()) problems.first = "it cannot be read";
+    if (!source.ok() && problems.first.empty()) problems.first = "it cannot be read" + because(errno);
   }
   osFileClose(f);
   return problems.first;

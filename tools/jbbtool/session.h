@@ -46,6 +46,8 @@ class ReadDatabase {
   // The control record, or null when the file is shorter than one.
   const uint8_t* ctrlRec();
   OsFile* file() const { return file_; }
+  // What a rollback file beside the database holds (open() told it).
+  jbbrollback::Pending::State pendingState() const { return pending_.state; }
 
  private:
   std::string path_;

@@ -1,6 +1,8 @@
 // stat: how full and fragmented a database is.  The file is only read.
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
+
 #include "btree/format.h"
 #include "jbbtool/session.h"
 
@@ -91,7 +93,7 @@ int runStat(const std::string& file, bool json, const Streams& io) {
   const std::string& path = db.path();
   Measure m;
   jbbcheck::Summary r = jbbcheck::check(db.source(), jbbcheck::Options(), m);
-  if (!db.source().ok()) return message(io, kExitUsage, "cannot read " + path);
+  if (!db.source().ok()) return message(io, kExitUsage, "cannot read " + path + because(errno));
   Stats& s = m.s;
   s.fileSize = r.fileSize;
   s.entries = r.entries;

@@ -302,12 +302,18 @@ bool parseTextDump(const std::string& text, TextDump* dump, std::string* error) 
   return DumpParser<TextLines>(&lines, dump->ctrlRec, keep).parse(error);
 }
 
+namespace {
+// ": <what err means>" after a message about a failed call.
+std::string reason(int err) { return err != 0 ? std::string(": ") + std::strerror(err) : std::string(); }
+}  // namespace
+
 DumpFile::~DumpFile() { osFileClose(file_); }
 
 bool DumpFile::open(const std::string& path, std::string* error) {
   path_ = path;
+  errno = 0;
   file_ = osFileOpen(path.c_str(), OsFileMode::kRead);
-  if (file_ == nullptr && error) *error = "cannot open " + path;
+  if (file_ == nullptr && error) *error = "cannot open " + path + reason(errno);
   return file_ != nullptr;
 }
 
@@ -316,6 +322,7 @@ void DumpFile::rewind() {
   at_ = 0;
   filePos_ = 0;
   ended_ = readFailed_ = false;
+  readError_ = 0;
 }
 
 // Reads the next piece of the file onto what is left of the buffer.
@@ -325,8 +332,12 @@ bool DumpFile::fill() {
   at_ = 0;
   size_t had = buffer_.size();
   buffer_.resize(had + kPiece);
+  errno = 0;
   size_t got = osFileRead(file_, &buffer_[had], kPiece, filePos_);
-  if (got < kPiece && errno != 0) readFailed_ = true;
+  if (got < kPiece && errno != 0) {
+    readFailed_ = true;
+    readError_ = errno;
+  }
   buffer_.resize(had + got);
   filePos_ += int64_t(got);
   ended_ = got < kPiece;
@@ -356,7 +367,7 @@ bool parseTextDump(DumpFile* file, uint8_t* ctrlRec, const std::function<bool(Du
   file->rewind();
   std::memset(ctrlRec, 0, kCtrlRecSize);
   bool ok = DumpParser<DumpFile>(file, ctrlRec, onEntry).parse(error);
-  if (!ok && file->readFailed() && error) *error = "cannot read " + file->path();
+  if (!ok && file->readFailed() && error) *error = "cannot read " + file->path() + reason(file->readError());
   return ok;
 }
 

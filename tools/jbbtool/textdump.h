@@ -64,11 +64,12 @@ class DumpFile {
   DumpFile(const DumpFile&) = delete;
   DumpFile& operator=(const DumpFile&) = delete;
 
-  // False with *error "cannot open PATH".
+  // False with *error "cannot open PATH: <the system's reason>".
   bool open(const std::string& path, std::string* error);
   // After a parse that failed: whether the file could not be read (the
   // error is then "cannot read PATH") rather than holding a fault.
   bool readFailed() const { return readFailed_; }
+  int readError() const { return readError_; }
   const std::string& path() const { return path_; }
 
   // The next line without its LF; false at the end or when a read fails.
@@ -84,6 +85,7 @@ class DumpFile {
   size_t at_ = 0;
   int64_t filePos_ = 0;
   bool ended_ = false, readFailed_ = false;
+  int readError_ = 0;
 };
 
 // Parses the dump in file from its start: the header into ctrlRec (2088

@@ -1,6 +1,8 @@
 // Buffered output and fast formatting.
 #include "jbbtool/textout.h"
 
+#include <cerrno>
+
 #include "btree/format.h"
 #include "platform/os.h"
 
@@ -237,6 +239,11 @@ void TextOut::put(const char* s, size_t n) {
   commit(p);
 }
 
+void TextOut::fail() {
+  if (!failed_) error_ = errno;
+  failed_ = true;
+}
+
 void TextOut::grow(size_t n) {
   size_t cap = cap_ * 2;
   while (cap - used_ < n) cap *= 2;
@@ -248,10 +255,12 @@ void TextOut::grow(size_t n) {
 
 bool TextOut::flush() {
   if (used_) {
-    if (!osWriteBytes(stream_, buf_.get(), used_)) failed_ = true;
+    errno = 0;
+    if (!osWriteBytes(stream_, buf_.get(), used_)) fail();
     used_ = 0;
   }
-  if (std::fflush(stream_) != 0) failed_ = true;
+  errno = 0;
+  if (std::fflush(stream_) != 0) fail();
   return !failed_;
 }
 

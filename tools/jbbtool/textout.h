@@ -75,14 +75,18 @@ class TextOut {
   }
   // False when a write failed (then or earlier).
   bool flush();
+  // The errno of the first write that failed (0: none, or none known).
+  int error() const { return error_; }
 
  private:
   static constexpr size_t kFlushAt = 1 << 20;
   void grow(size_t n);
+  void fail();
   FILE* stream_;
   std::unique_ptr<char[]> buf_;
   size_t cap_ = 0, used_ = 0;
   bool failed_ = false;
+  int error_ = 0;
   bool crlf_;
 };
 

@@ -1,5 +1,8 @@
 // verify: every file and tree invariant, each problem with its file offset,
 // through the engine's check as it reads the file.  The file is only read.
+#include <cerrno>
+
+#include "btree/format.h"
 #include "jbbtool/session.h"
 
 namespace jbbtool {
@@ -40,11 +43,13 @@ int runVerify(const std::string& file, const Streams& io) {
   jbbcheck::Summary r = jbbcheck::check(db.source(), jbbcheck::Options(), printer);
   progress.done();
   printer.finish();
-  if (!db.source().ok()) return message(io, kExitUsage, "cannot read " + db.path());
+  if (!db.source().ok()) return message(io, kExitUsage, "cannot read " + db.path() + because(errno));
   const std::string& path = db.path();
   if (!r.ok()) {
     std::fprintf(io.out, "%s: %zu problem%s found\n", path.c_str(), r.problems, r.problems == 1 ? "" : "s");
-    return kExitProblems;
+    // A file that is no journal database at all is unusable, not damaged.
+    bool database = r.ctrlRead && r.ctrl.magic == jbbformat::kMagic;
+    return database ? kExitProblems : kExitUsage;
   }
   std::fprintf(io.out, "%s: sound, %zu entries, %zu nodes, height %d\n", path.c_str(), r.entries, r.nodes, r.height);
   return kExitOk;

@@ -209,7 +209,7 @@ TEST_F(Delete, KeysNotFoundAndRepeatedAreNamedAndGiveExitOne) {
   EXPECT_EQ("\"" + utf8(keys_[10]) + "\"\n\"" + utf8(keys_[20]) + "\"\n" + db_ +
                 ": 2 would be deleted, 2 not found, 0 failed (dry run: nothing was changed)\n",
             dry.out);
-  const std::string notFound = "jbbtool: not found: \"/nowhere/\u00e9t\u00e9\\\"x\\\"\"\njbbtool: not found: \"" +
+  const std::string notFound = "jbbtool: key not found: \"/nowhere/\u00e9t\u00e9\\\"x\\\"\"\njbbtool: key not found: \"" +
                                utf8(keys_[10]) + "\"\n";
   EXPECT_EQ(notFound, dry.err);
 

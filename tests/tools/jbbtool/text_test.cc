@@ -186,11 +186,25 @@ TEST(KeyText, EscapesAnywhereInALongKey) {
   }
 }
 
+// CSV has no escapes: an unpaired surrogate is U+FFFD there.  JSON writes
+// it as \uXXXX, so that keys differing only there stay distinct; the rest
+// of the key is the same JSON string as without it.
 TEST(KeyText, CsvAndJsonAreValidUtf8) {
   Key k = Key(u"a\"b,c\\d \u65e5 \xD800 \U0001D11E\n");
   EXPECT_EQ("\"a\"\"b,c\\d \xE6\x97\xA5 \xEF\xBF\xBD \xF0\x9D\x84\x9E\n\"", keyText(k, KeyStyle::Csv));
-  nlohmann::json parsed = nlohmann::json::parse(keyText(k, KeyStyle::Json));
-  EXPECT_EQ("a\"b,c\\d \xE6\x97\xA5 \xEF\xBF\xBD \xF0\x9D\x84\x9E\n", parsed.get<std::string>());
+  EXPECT_EQ("\"a\\\"b,c\\\\d \xE6\x97\xA5 \\uD800 \xF0\x9D\x84\x9E\\u000A\"", keyText(k, KeyStyle::Json));
+  Key paired = Key(u"a\"b,c\\d \u65e5 x \U0001D11E\n");
+  std::string json = keyText(paired, KeyStyle::Json);
+  nlohmann::json parsed = nlohmann::json::parse(json);
+  EXPECT_EQ("a\"b,c\\d \xE6\x97\xA5 x \xF0\x9D\x84\x9E\n", parsed.get<std::string>());
+  // Two lone surrogates, a high and a low one, and a pair split by another unit.
+  for (const Key& other : {Key(u"a\xDC00"), Key(u"a\xD800"), Key(u"a\xD800" u"b\xDC00")}) {
+    std::string text = keyText(other, KeyStyle::Json);
+    EXPECT_EQ(std::string::npos, text.find("\xEF\xBF\xBD")) << text;
+    EXPECT_NE(std::string::npos, text.find("\\u")) << text;
+  }
+  EXPECT_NE(keyText(Key(u"a\xDC00"), KeyStyle::Json), keyText(Key(u"a\xD800"), KeyStyle::Json));
+  EXPECT_EQ(keyText(Key(u"a\xDC00"), KeyStyle::Csv), keyText(Key(u"a\xD800"), KeyStyle::Csv));
 }
 
 TEST(KeyText, MalformedTextIsRefused) {
