@@ -52,7 +52,7 @@ struct DeleteOptions {
   std::string keysFrom;           // a list, one key a line; "-": `input`
   bool byPrefix = false;          // every key that starts with prefix, in key order
   std::string prefix;
-  size_t batch = 25;              // keys a change (a transaction) holds
+  size_t batch = 1000;            // keys a change (a transaction) holds
   bool dryRun = false;            // only list what would go
   bool backup = false;            // keep a copy of the file first
   FILE* input = stdin;            // standard input, for keysFrom "-"
