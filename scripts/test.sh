@@ -29,6 +29,7 @@ bash scripts/bench_delete.sh --smoke
 bench_smoke=$(mktemp -d)
 bash scripts/bench_write.sh --sizes 2000 --rounds 1 --cache "$bench_smoke/write"
 bash scripts/bench_tool_delete.sh --entries 2000 --deletions 100 --rounds 1 --cache "$bench_smoke/delete"
+bash scripts/bench_lookup.sh --sizes 3000 --rounds 1 --warmup 0 --cache "$bench_smoke/lookup"
 rm -rf "$bench_smoke"
 ctest --preset windows
 # The packages, made from the builds above and run from where they unpack.
