@@ -179,6 +179,13 @@ scenario_tool_delete() {
   show jbbtool verify journal.jbbdb
 }
 
+scenario_tool_load_stdin() {
+  make_journal
+  quietly jbbtool dump journal.jbbdb --out journal.txt
+  show --input "$(cat journal.txt)" jbbtool load - --out new.jbbdb
+  show jbbtool verify new.jbbdb
+}
+
 scenario_pasted_del() {
   make_journal
   show --input $'del C:\\Temp\\setup.log\ndel C:\\Projects\\notes.txt\nquit' --from 'Please enter your request: del' \
