@@ -22,7 +22,8 @@ roff_text() {
 }
 
 # One subcommand's help as roff: .SS usage, its summary, then .TP per
-# argument and option.  The help puts an option's text after a gap of
+# argument and option, then what the help says after them (its footer;
+# the exit codes every command shares have a section of their own).  The help puts an option's text after a gap of
 # blanks, or on the next line when the option is too long for its column.
 tool_section() {
   local sub=$1
@@ -30,7 +31,8 @@ tool_section() {
     NR == 1 { summary = $0; next }
     /^Usage: / { sub(/^Usage: /, ""); usage = $0; next }
     /^(Positionals|Options):$/ { inlist = 1; next }
-    /^Exit codes:/ { inlist = 0; next }
+    /^Exit codes:/ { next }
+    inlist && /^[^ ]/ { footer = footer (footer == "" ? "" : " ") $0; next }
     inlist && /^  [^ ]/ {
       line = substr($0, 3)
       name = line; text = ""
@@ -45,7 +47,8 @@ tool_section() {
       print "@SS " usage
       print summary
       for (i = 1; i <= n; ++i) { print "@TP " items[i]; if (texts[i] != "") print texts[i] }
-    }' | roff_text | sed -e 's/^@SS \(.*\)$/.SS "\1"/' -e 's/^@TP \(.*\)$/.TP\n.B "\1"/'
+      if (footer != "") { print "@PP"; print footer }
+    }' | roff_text | sed -e 's/^@SS \(.*\)$/.SS "\1"/' -e 's/^@TP \(.*\)$/.TP\n.B "\1"/' -e 's/^@PP$/.PP/'
 }
 
 tool_commands() {

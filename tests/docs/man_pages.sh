@@ -2,7 +2,7 @@
 # The manual pages agree with the programs' help: the built pages are what
 # docs/man/mkman.sh makes from these binaries now, every subcommand of
 # `jbbtool --help` has its subsection, and every argument and option of
-# its own help is in it.  groff, where installed, renders both pages
+# its own help, and what it says after them, is in it.  groff, where installed, renders both pages
 # without a warning.
 #
 #   man_pages.sh MAN_DIR JBBTOOL JBBVIEW JBBBUILD VERSION
@@ -22,7 +22,7 @@ for page in jbbtool.1 jbbview.1; do
 done
 
 # The subsection of one subcommand: from its .SS line to the next.
-section() { awk -v want="\"jbbtool $1 " 'index($0, ".SS " want) == 1 { on = 1; next } /^\.S[SH] / { on = 0 } on' "$work/jbbtool.1"; }
+section() { awk -v want="\"jbbtool $1 " 'index($0, ".SS " want) == 1 { on = 1; next } /^\.S[SH] / { on = 0 } on' "$man/jbbtool.1"; }
 subs=$("$tool" --help | awk '/^Subcommands:$/ { on = 1; next } on && /^  [a-z]/ { print $1 } on && /^$/ { on = 0 }')
 [ -n "$subs" ] || fail "jbbtool --help lists no subcommand"
 for sub in $subs; do
@@ -34,6 +34,12 @@ for sub in $subs; do
       roffname=$(printf '%s' "$name" | sed -e 's/-/\\-/g')
       grep -qF -- ".B \"$roffname" <<<"$text" || echo "FAIL: jbbtool $sub: $name is not in the page"
     done >"$work/missing"
+  # What the help says after its options, but for the shared exit codes.
+  footer=$("$tool" "$sub" --help | awk '/^(Positionals|Options):$/ { on = 1; next } on && /^[^ ]/ && !/^Exit codes:/' |
+    sed -e 's/\\/\\e/g' -e 's/-/\\-/g')
+  if [ -n "$footer" ] && ! grep -qF -- "$footer" <<<"$text"; then
+    echo "FAIL: jbbtool $sub: its help's closing text is not in the page" >>"$work/missing"
+  fi
   [ ! -s "$work/missing" ] || { cat "$work/missing"; failed=1; }
 done
 

@@ -10,11 +10,9 @@
 // rollback file and on the disk before the next begins.  The engine never
 // writes a node between two flushes (its cache drops only unchanged nodes),
 // so a batch is never half written, whatever it touches; its changed nodes
-// stay in memory until its flush.  A batch costs three syncs, and the
-// flush orders its writes in time that grows much faster than the nodes it
-// changes (each write is checked against every other), so batches stay
-// small: 25 keys by default.  The lock is held from the check to the
-// end, so no other program sees or makes a change in between.
+// stay in memory until its flush.  A batch costs three syncs: 1000 keys by
+// default.  The lock is held from the check to the end, so no other
+// program sees or makes a change in between.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -58,7 +56,9 @@ bool readAll(FILE* f, std::string* text) {
 }
 
 // The keys of a list: one a line, LF or CR LF, a UTF-8 byte order mark at
-// the start skipped.  Every line is checked before anything is deleted.
+// the start skipped, and blank lines too (no key is empty; a list that
+// ends with an empty line is common).  Every line is checked before
+// anything is deleted.
 int readKeyList(const DeleteOptions& options, const Streams& io, std::vector<std::u16string>* keys) {
   const std::string& name = options.keysFrom;
   const bool standardInput = name == "-";
@@ -77,6 +77,10 @@ int readKeyList(const DeleteOptions& options, const Streams& io, std::vector<std
     size_t stop = end > pos && text[end - 1] == '\r' ? end - 1 : end;
     std::u16string key;
     std::string error;
+    if (stop == pos) {
+      pos = end + 1;
+      continue;
+    }
     if (!decodeKey(text.substr(pos, stop - pos), &key, &error))
       return message(io, kExitUsage, shown + ", line " + std::to_string(line) + ": " + error);
     keys->push_back(std::move(key));
@@ -157,7 +161,7 @@ int dryRun(const std::string& path, uint16_t dataSize, const std::vector<std::u1
   bTree tree(dataSize);
   if (tree.openReadOnly(path.c_str()) != 0) {
     if (tree.dbErrno == kErrnoInUse) return message(io, kExitProblems, path + " is in use by another program");
-    return message(io, kExitUsage, "cannot open " + path + because(tree.dbErrno));
+    return message(io, kExitUsage, "cannot open " + path + becauseEngine(tree.dbErrno));
   }
   Tally t;
   Progress progress(io, "delete (dry run): keys");
@@ -172,7 +176,7 @@ int dryRun(const std::string& path, uint16_t dataSize, const std::vector<std::u1
       listed(cursorKey(cursor));
     if (tree.dbErrno != 0) {
       progress.done();
-      message(io, kExitProblems, "cannot read " + path + because(tree.dbErrno));
+      message(io, kExitProblems, "cannot read " + path + becauseEngine(tree.dbErrno));
       t.failed = 1;
     }
   } else {
@@ -184,7 +188,7 @@ int dryRun(const std::string& path, uint16_t dataSize, const std::vector<std::u1
       }
       progress.done();
       if (tree.dbErrno != 0) {
-        message(io, kExitProblems, "cannot read " + path + " looking for " + keyText(key) + because(tree.dbErrno));
+        message(io, kExitProblems, "cannot read " + path + " looking for " + keyText(key) + becauseEngine(tree.dbErrno));
         ++t.failed;
       } else {
         notFound(io, key);
@@ -195,6 +199,7 @@ int dryRun(const std::string& path, uint16_t dataSize, const std::vector<std::u1
   progress.done();
   tree.closeBtDb();
   std::fprintf(io.out, "%s: %s (dry run: nothing was changed)\n", path.c_str(), tallyText(t, "would be deleted").c_str());
+  if (int rc = outputWritten(io)) return rc;
   return exitFor(t);
 }
 
@@ -210,7 +215,6 @@ class Deleter {
   bool run(const std::vector<std::u16string>& keys, size_t from, size_t to) {
     uint64_t done = 0;
     for (size_t i = from; i < to; ++i) {
-      progress_.tick();
       int rc = tree_.Delete(keys[i].c_str());
       if (rc == 0) {
         ++done;
@@ -221,11 +225,13 @@ class Deleter {
       } else {
         // The engine drops what the batch changed in memory and reads the
         // tree again from the file: none of the batch is deleted.
-        return stopped("deleting " + keyText(keys[i]) + " failed" + because(tree_.dbErrno), done, to - i);
+        return stopped("deleting " + keyText(keys[i]) + " failed" + becauseEngine(tree_.dbErrno), done, to - i);
       }
     }
-    if (done != 0 && tree_.syncToDisk() != 0) return stopped("writing the change failed" + because(tree_.dbErrno), done, 0);
+    if (done != 0 && tree_.syncToDisk() != 0)
+      return stopped("writing the change failed" + becauseEngine(tree_.dbErrno), done, 0);
     tally.deleted += done;
+    progress_.add(to - from);
     return true;
   }
 
@@ -263,7 +269,7 @@ int deleteKeys(bTree& tree, const std::string& path, const DeleteOptions& option
     for (;;) {
       if (!nextWithPrefix(tree, prefix, from, options.batch, &batch)) {
         deleter.done();
-        message(io, kExitProblems, "cannot read " + path + because(tree.dbErrno));
+        message(io, kExitProblems, "cannot read " + path + becauseEngine(tree.dbErrno));
         ++deleter.tally.failed;
         break;
       }
@@ -281,6 +287,7 @@ int deleteKeys(bTree& tree, const std::string& path, const DeleteOptions& option
   }
   deleter.done();
   std::fprintf(io.out, "%s: %s\n", path.c_str(), tallyText(deleter.tally, "deleted").c_str());
+  if (int rc = outputWritten(io)) return rc;
   return exitFor(deleter.tally);
 }
 
@@ -373,7 +380,7 @@ int runDelete(const std::string& file, const DeleteOptions& options, const Strea
       return message(io, kExitProblems,
                      path + " holds an interrupted change that cannot be taken back because the file was changed "
                             "since (" + std::string(tree.pendingWhy()) + "); nothing was deleted");
-    return message(io, kExitProblems, "cannot open " + path + because(tree.dbErrno));
+    return message(io, kExitProblems, "cannot open " + path + becauseEngine(tree.dbErrno));
   }
   if (checked.pending.state == jbbrollback::Pending::kRollBack)
     message(io, kExitOk, path + ": an interrupted change was taken back");
@@ -383,7 +390,7 @@ int runDelete(const std::string& file, const DeleteOptions& options, const Strea
   if (tree.beginUpdate() != 0) {
     tree.closeBtDb();
     if (tree.dbErrno == kErrnoInUse) return inUse(io, path);
-    return message(io, kExitProblems, "cannot lock " + path + because(tree.dbErrno));
+    return message(io, kExitProblems, "cannot lock " + path + becauseEngine(tree.dbErrno));
   }
   if (options.backup) {
     std::string backup, error;

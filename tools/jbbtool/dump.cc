@@ -114,11 +114,13 @@ int finish(DumpWriter& rows, Destination& to, const DumpOptions& o, int rc, cons
 
 int dumpWhole(const std::string& file, const DumpOptions& o, const Streams& io) {
   ReadDatabase db;
-  if (int rc = db.open(file, io)) return rc;
+  if (int rc = db.open(file, io)) return o.out.empty() ? failedDocument(o.format, io.out, file, lastMessage(), rc) : rc;
   const std::string& path = db.path();
   const uint8_t* ctrlRec = db.ctrlRec();
-  if (ctrlRec == nullptr)
-    return message(io, kExitProblems, path + " is shorter than a control record; verify tells more");
+  if (ctrlRec == nullptr) {
+    int rc = message(io, kExitProblems, path + " is shorter than a control record; verify tells more");
+    return o.out.empty() ? failedDocument(o.format, io.out, path, lastMessage(), rc) : rc;
+  }
   Destination to;
   if (int rc = to.open(o, db.file(), io)) return rc;
   DumpWriter rows(o.format, to.stream());
@@ -148,7 +150,7 @@ int dumpRange(const std::string& file, const DumpOptions& o, const Streams& io) 
   std::string error;
   if (!rangeOf(o, &range, &error)) return message(io, kExitUsage, error);
   TreeReader reader;
-  if (int rc = reader.open(file, io)) return rc;
+  if (int rc = reader.open(file, io)) return o.out.empty() ? failedDocument(o.format, io.out, file, lastMessage(), rc) : rc;
   const std::string& path = reader.path();
   Destination to;
   if (int rc = to.open(o, reader.db().file(), io)) return rc;

@@ -221,6 +221,18 @@ void DumpWriter::end(bool textEnd, const std::string& members) {
   out_.put("}\n");
 }
 
+int failedDocument(DumpFormat format, FILE* out, const std::string& path, const std::string& why, int rc) {
+  if (format != DumpFormat::Json) return rc;
+  nlohmann::ordered_json j;
+  j["file"] = path;
+  j["entries"] = nlohmann::ordered_json::array();
+  j["problemCount"] = 1;
+  j["problems"] = nlohmann::ordered_json::array({nlohmann::ordered_json{{"text", why}}});
+  std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  std::fflush(out);
+  return rc;
+}
+
 bool DumpWriter::flush(int* err) {
   if (out_.flush()) return true;
   *err = out_.error();

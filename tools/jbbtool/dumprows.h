@@ -25,6 +25,13 @@ namespace jbbtool {
 // JSON object that dump and info show.
 nlohmann::ordered_json journalJson(const uint8_t* ctrlRec);
 
+// A command that fails before its document could begin (a file that is no
+// database, a tree that cannot be opened): in JSON a document all the
+// same, {"file":..., "entries":[], ...}, with `why` as its one problem, so
+// that what reads it always finds a whole document; nothing in the other
+// formats.  Returns rc.
+int failedDocument(DumpFormat format, FILE* out, const std::string& path, const std::string& why, int rc);
+
 class DumpWriter {
  public:
   DumpWriter(DumpFormat format, FILE* out);

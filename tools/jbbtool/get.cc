@@ -23,7 +23,7 @@ int runGet(const std::string& file, const std::vector<std::string>& args, DumpFo
       return message(io, kExitUsage, "key " + std::to_string(i + 1) + " is not a valid key: " + error);
   }
   TreeReader reader;
-  if (int rc = reader.open(file, io)) return rc;
+  if (int rc = reader.open(file, io)) return failedDocument(format, io.out, file, lastMessage(), rc);
   bTree& tree = *reader.tree();
   DumpWriter rows(format, io.out);
   rows.begin(reader.path(), reader.ctrlRec(), false);

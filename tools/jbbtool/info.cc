@@ -162,6 +162,7 @@ int runInfo(const std::string& file, bool json, const Streams& io) {
     printJson(path, fileSize, reader.ctrlRec(), f, pending, counts, problem, io.out);
   else
     printText(path, fileSize, f, pending, counts, io.out);
+  if (int rc = outputWritten(io)) return rc;
   if (!problem.empty()) return message(io, kExitProblems, path + ": the counts are left out: " + problem);
   return kExitOk;
 }

@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   deleteCmd->add_option("KEY", del.keys, "keys to delete, UTF-8, in this order (after -- when one starts with -)");
   deleteCmd->add_option("--keys-from", del.keysFrom, "the keys, one a line (UTF-8, LF or CR LF); - reads standard input");
   CLI::Option* deletePrefix = deleteCmd->add_option("--prefix", del.prefix, "every key that starts with P, in key order");
-  deleteCmd->add_option("--batch", del.batch, "keys deleted in one transaction (all or nothing; each costs three syncs)")->check(CLI::PositiveNumber)->capture_default_str();
+  deleteCmd->add_option("--batch", del.batch, "keys deleted in one transaction (all or nothing; each costs three syncs)")->check(CLI::Range(size_t(1), size_t(100000000)))->capture_default_str();
   deleteCmd->add_flag("--dry-run", del.dryRun, "only list the keys that would be deleted; the file is only read");
   deleteCmd->add_flag("--backup", del.backup, "first keep a copy of FILE as FILE.bak (FILE.1.bak, ... when taken)");
 

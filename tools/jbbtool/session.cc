@@ -137,9 +137,28 @@ int prepareOutput(const OutputOptions& options, OsFile* source, const Streams& i
 
 std::string because(int err) { return err != 0 ? std::string(": ") + std::strerror(err) : std::string(); }
 
+namespace {
+std::string lastMessageText;
+}
+
+std::string becauseEngine(int dbErrno) {
+  if (dbErrno == 13) return ": the file holds fewer bytes than its records claim, or a write was cut short";
+  return because(dbErrno);
+}
+
 int message(const Streams& io, int code, const std::string& text) {
   std::fprintf(io.err, "jbbtool: %s\n", text.c_str());
+  lastMessageText = text;
   return code;
+}
+
+const std::string& lastMessage() { return lastMessageText; }
+
+int outputWritten(const Streams& io) {
+  errno = 0;
+  if (std::fflush(io.out) == 0 && !std::ferror(io.out)) return kExitOk;
+  int err = errno;
+  return message(io, kExitProblems, "cannot write the output" + because(err));
 }
 
 void Progress::show(bool withCount) {

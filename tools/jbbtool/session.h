@@ -91,8 +91,16 @@ int prepareOutput(const OutputOptions& options, OsFile* source, const Streams& i
 
 // ": <what errno err means>", or nothing when err is 0, to follow a message.
 std::string because(int err);
+// The same for a bTree's dbErrno, where 13 is the engine's own code for a
+// read or write that was cut short, not a refused permission.
+std::string becauseEngine(int dbErrno);
 // "jbbtool: <text>\n" on io.err; returns code.
 int message(const Streams& io, int code, const std::string& text);
+// The text of the last message, for a document that must carry it too.
+const std::string& lastMessage();
+// kExitOk when everything written to io.out reached it; else kExitProblems
+// after a message with the reason (a full disk, a closed pipe).
+int outputWritten(const Streams& io);
 
 // A count of things done, shown on io.err every so often when io.progress
 // is set, and cleared at the end.
@@ -102,6 +110,11 @@ class Progress {
   ~Progress() { done(); }
   void tick() {
     if (io_.progress && (++count_ & 0xFFFF) == 0) show();
+  }
+  // n more done at once (a batch), shown at once.
+  void add(uint64_t n) {
+    count_ += n;
+    if (io_.progress) show();
   }
   // A step of a long run without a count ("writing ...").
   void stage(const char* what) {

@@ -50,6 +50,7 @@ jbbcheck::Entry entryAt(const bTreeCursor& cursor) {
 std::string cursorFailure(const bTree& tree) {
   if (tree.dbErrno == 22) return "a node on the way is damaged";
   if (tree.dbErrno == 12) return "out of memory";
+  if (tree.dbErrno == 13) return "a node cannot be read: the file ends before it";
   return std::string("a node cannot be read: ") + std::strerror(tree.dbErrno);
 }
 
@@ -69,7 +70,7 @@ int TreeReader::open(const std::string& given, const Streams& io, bool keepDamag
   tree_.reset();
   if (err == kErrnoInUse) return message(io, kExitProblems, path + " is in use by another program");
   if (err != 22 && err != 12)
-    return message(io, kExitUsage, "cannot read " + path + because(err));
+    return message(io, kExitUsage, "cannot read " + path + becauseEngine(err));
   treeProblem_ = err == 12 ? "out of memory"
                            : "its record chain or its root is damaged; verify lists the problems, salvage "
                              "recovers what can be recovered";

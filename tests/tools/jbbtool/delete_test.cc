@@ -133,6 +133,8 @@ TEST_F(Delete, KeysFromAListOrStandardInputWithEitherLineEnd) {
     crlf += utf8(k) + "\r\n";
   }
   lf.pop_back();  // the last line may lack its end
+  crlf.insert(0, "\r\n");  // blank lines are no keys, and are passed over
+  crlf += "\r\n\n";
   writeText("lf.txt", lf);
   writeText("crlf.txt", "\xEF\xBB\xBF" + crlf);
   for (const char* list : {"lf.txt", "crlf.txt", "-"}) {
@@ -255,7 +257,7 @@ TEST_F(Delete, UsageErrorsChangeNothing) {
   cases[2] = {"an empty key", keyArgs({keys_[0], u""}), "", "KEY 2: an empty key"};
   cases[3] = {"invalid UTF-8", {}, "", "KEY 1: "};
   cases[3].options.keys = {"/home/\xC3("};
-  cases[4] = {"an empty line", {}, utf8(keys_[0]) + "\r\n\r\n" + utf8(keys_[1]) + "\n", "list.txt, line 2: an empty key"};
+  cases[4] = {"a line not UTF-8", {}, utf8(keys_[0]) + "\r\n\r\n/\xC3(\n", "list.txt, line 3: "};
   cases[5] = {"a zero character", {}, utf8(keys_[0]) + "\n/a" + std::string(1, '\0') + "b\n", "list.txt, line 2: "};
   cases[6] = {"an empty prefix", {}, "", "--prefix: an empty key"};
   cases[6].options.byPrefix = true;

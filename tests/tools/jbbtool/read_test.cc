@@ -369,6 +369,77 @@ TEST_F(ReadTest, LoadReadsStandardInput) {
 }
 
 // A message about a call that failed says why.
+// Where no tree can be read at all (its root is gone, the file is shorter
+// than a control record), JSON is still one whole document, its problem
+// the message said; text and CSV print nothing.
+TEST_F(ReadTest, JsonIsAWholeDocumentWhenNothingCanBeRead) {
+  DbSpec spec;
+  spec.damage = Damage::RootMissing;
+  entries_ = pathEntries(300, 5, true);
+  build("d.jbbdb", entries_, spec, 5);
+  writeText("short.jbbdb", "hello");
+  jbbtool::DumpOptions range;
+  range.format = DumpFormat::Json;
+  range.prefix = "/";
+  struct Case {
+    const char* what;
+    Outcome r;
+  };
+  for (const Case& c : {Case{"get", run([&](const jbbtool::Streams& io) {
+                           return jbbtool::runGet(path("d.jbbdb"), {"/x"}, DumpFormat::Json, io);
+                         })},
+                         Case{"range", dumpWith(range, "d.jbbdb")},
+                         Case{"short file", dump(path("short.jbbdb"), DumpFormat::Json)}}) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(1, c.r.rc);
+    nlohmann::json doc = nlohmann::json::parse(c.r.out);
+    EXPECT_TRUE(doc["entries"].empty());
+    ASSERT_EQ(1u, doc["problems"].size());
+    EXPECT_TRUE(has(c.r.err, doc["problems"][0]["text"].get<std::string>())) << c.r.err;
+  }
+  EXPECT_EQ("", dump(path("short.jbbdb"), DumpFormat::Csv).out);
+}
+
+// A node the file ends before is said to be so, not a refused permission
+// (the engine's code for a short read is the number EACCES has).
+TEST_F(ReadTest, ANodeBeyondTheEndIsSaidToBeSo) {
+  DbSpec spec;
+  spec.damage = Damage::TruncatedFile;
+  entries_ = pathEntries(300, 5, true);
+  build("t.jbbdb", entries_, spec, 5);
+  jbbtool::DumpOptions range;
+  range.from = "/";
+  Outcome r = dumpWith(range, "t.jbbdb");
+  EXPECT_EQ(1, r.rc);
+  EXPECT_TRUE(has(r.err, "the file ends before it")) << r.err;
+  EXPECT_FALSE(has(r.err, std::strerror(EACCES))) << r.err;
+}
+
+// Output that cannot be written (a full disk) is a failure with its
+// reason, never a success.
+TEST_F(ReadTest, OutputThatCannotBeWrittenIsAFailure) {
+  FILE* full = std::fopen("/dev/full", "wb");
+  if (full == nullptr) GTEST_SKIP() << "this host has no /dev/full to stand for a full disk";
+  buildModel(200);
+  jbbtool::DeleteOptions dry;
+  dry.byPrefix = true;
+  dry.prefix = "/home";
+  dry.dryRun = true;
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    Outcome r = run([&](const jbbtool::Streams& caught) {
+      jbbtool::Streams io = caught;
+      io.out = full;
+      if (i == 2) return jbbtool::runDelete(path("r.jbbdb"), dry, io);
+      return jbbtool::runInfo(path("r.jbbdb"), i == 1, io);
+    });
+    EXPECT_EQ(1, r.rc);
+    EXPECT_TRUE(has(r.err, "cannot write the output: " + std::string(std::strerror(ENOSPC)))) << r.err;
+  }
+  std::fclose(full);
+  EXPECT_EQ(image_.bytes, fileBytes(path("r.jbbdb")));
+}
+
 TEST_F(ReadTest, FailedCallsCarryTheSystemsReason) {
   for (Outcome r : {verify(path("missing.jbbdb")), dump(path("missing.jbbdb")), load(path("missing.txt"), path("n.jbbdb"))}) {
     EXPECT_EQ(2, r.rc);
