@@ -12,7 +12,8 @@
 # The databases (genN.jbbdb from jbbbuild --generate N) are kept in the
 # cache folder.  The prefix is a folder of every generated database of
 # 10^6 entries or more (about 800 keys at 10^7); the rows it gives are
-# counted and shown.  The key is --key, or the prefix's first.
+# counted and shown.  The key is --key, or the prefix's first (the
+# database's first where the prefix has none).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -67,9 +68,10 @@ plan_line() {
     # The key looked up: --key, or the first of the prefix's (generated
     # keys hold no character the text dump escapes).
     k="$key"
-    if [ -z "$k" ]; then
-      k=$("$tool" dump "gen$n.jbbdb" --prefix "$prefix" | awk -F '\t' '/^"/ && !done { print substr($1, 2, length($1) - 2); done = 1 }')
-    fi
+    first='/^"/ && !done { print substr($1, 2, length($1) - 2); done = 1 }'
+    [ -n "$k" ] || k=$("$tool" dump "gen$n.jbbdb" --prefix "$prefix" | awk -F '\t' "$first")
+    # A small database may hold no key with the prefix: its first key, then.
+    [ -n "$k" ] || k=$("$tool" dump "gen$n.jbbdb" --from / | awk -F '\t' "$first")
     plan_line "get.$n" 0 - "$tool" get "gen$n.jbbdb" "$k"
     plan_line "prefix.$n" 0 - "$tool" dump "gen$n.jbbdb" --prefix "$prefix"
     plan_line "count.$n" 0 - "$viewer" "gen$n"
